@@ -1,0 +1,1 @@
+"""Development stand-in for the host package that embeds lsp_bridge."""
