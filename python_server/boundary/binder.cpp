@@ -1,0 +1,155 @@
+#include "boundary/binder.h"
+
+
+namespace boundary {
+
+namespace {
+
+// Two sentences: what is refused, and the build setting that admits it.
+constexpr const char* kSubclassNote =
+    "Subclasses of built-in types are refused here; pass an exact str, dict or list. "
+    "Configure the build with -DLSP_BRIDGE_ACCEPT_SUBCLASSES=ON to admit them.";
+
+#ifdef LSP_BRIDGE_ACCEPT_SUBCLASSES
+constexpr bool kAcceptSubclasses = true;
+#else
+constexpr bool kAcceptSubclasses = false;
+#endif
+
+PyTypeObject* builtin_type(Kind kind) {
+    switch (kind) {
+        case Kind::Str: return &PyUnicode_Type;
+        case Kind::Dict: return &PyDict_Type;
+        case Kind::List: return &PyList_Type;
+        case Kind::Int: return &PyLong_Type;
+        case Kind::Untyped: break;
+    }
+    return nullptr;
+}
+
+bool has_type(PyObject* obj, PyTypeObject* type) {
+    return Py_TYPE(obj) == type || (kAcceptSubclasses && PyObject_TypeCheck(obj, type));
+}
+
+int required_count(const MethodSpec& spec) {
+    int r = 0;
+    while (r < spec.nparams && !spec.params[r].defaults_to_none) ++r;
+    return r;
+}
+
+PyObject* arity_error(const MethodSpec& spec, const char* word, Py_ssize_t expected, Py_ssize_t given) {
+    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
+                 spec.call_name(), word, expected, expected == 1 ? "" : "s", given);
+    return nullptr;
+}
+
+// A number: its type converts to int, float or index, or it is complex (a str is no number).
+bool is_number(PyObject* obj) {
+    PyNumberMethods* nb = Py_TYPE(obj)->tp_as_number;
+    if (nb && (nb->nb_int || nb->nb_float || nb->nb_index)) return true;
+    return PyComplex_Check(obj);
+}
+
+PyObject* type_error(const Param& p, PyObject* obj, PyTypeObject* expected) {
+    bool subclass = PyObject_TypeCheck(obj, expected);
+    py::object note = py::reinterpret_steal<py::object>(PyUnicode_FromString(subclass ? kSubclassNote : ""));
+    if (!note) return nullptr;
+    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)%s%U",
+                 p.name, expected->tp_name, Py_TYPE(obj)->tp_name, subclass ? ". " : "", note.ptr());
+    return nullptr;
+}
+
+// Keyword name equality: by text for str, by == for a str subclass.
+int same_name(PyObject* key, PyObject* name) {
+    if (key == name) return 1;
+    if (PyUnicode_CheckExact(key)) return PyUnicode_Compare(key, name) == 0 ? 1 : (PyErr_Occurred() ? -1 : 0);
+    return PyObject_RichCompareBool(key, name, Py_EQ);
+}
+
+}  // namespace
+
+PyObject* run_body(const MethodSpec& spec, PyObject* globals, PyObject* const* bound) {
+    try {
+        pyobj::GlobalsScope scope(globals);
+        py::object result = spec.body(bound);
+        if (spec.check_str_return && result.ptr() != Py_None && !has_type(result.ptr(), &PyUnicode_Type)) {
+            PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "str", Py_TYPE(result.ptr())->tp_name);
+            return nullptr;
+        }
+        return result.release().ptr();
+    } catch (...) {
+        pyobj::set_error_from_current_exception();
+        return nullptr;
+    }
+}
+
+PyObject* bind_and_call(const MethodSpec& spec, PyObject* const* param_names, PyObject* globals,
+                        PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    const int n = spec.nparams;
+    const int r = required_count(spec);
+    const bool has_defaults = r < n;
+    if (nargs > n) return arity_error(spec, has_defaults ? "at most" : "exactly", n, nargs);
+
+    PyObject* bound[kMaxParams] = {};
+    for (Py_ssize_t i = 0; i < nargs; ++i) bound[i] = args[i];
+
+    const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    if (nkw == 0) {
+        if (nargs < r) return arity_error(spec, has_defaults ? "at least" : "exactly", r, nargs);
+    } else {
+        for (Py_ssize_t k = 0; k < nkw; ++k) {
+            PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+            if (!PyUnicode_Check(key)) {
+                PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", spec.call_name());
+                return nullptr;
+            }
+            int found = -1;
+            for (int i = 0; i < n && found < 0; ++i) {
+                int same = same_name(key, param_names[i]);
+                if (same < 0) return nullptr;
+                if (same) found = i;
+            }
+            if (found < 0) {
+                PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", spec.call_name(), key);
+                return nullptr;
+            }
+            if (bound[found]) {
+                PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'", spec.call_name(), key);
+                return nullptr;
+            }
+            bound[found] = args[nargs + k];
+        }
+        for (int i = static_cast<int>(nargs); i < r; ++i) {
+            if (!bound[i]) return arity_error(spec, has_defaults ? "at least" : "exactly", r, i);
+        }
+    }
+    for (int i = r; i < n; ++i) {
+        if (!bound[i]) bound[i] = Py_None;
+    }
+
+    // int() of every non-int number first, then the exact-type checks, so the refusal names the
+    // first wrong int parameter before any other.
+    py::object converted[kMaxParams];
+    for (int i = 0; i < n; ++i) {
+        const Param& p = spec.params[i];
+        if (p.kind != Kind::Int || PyLong_CheckExact(bound[i])) continue;
+        if (!is_number(bound[i])) {
+            PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
+                         p.name, "int", Py_TYPE(bound[i])->tp_name);
+            return nullptr;
+        }
+        converted[i] = py::reinterpret_steal<py::object>(PyNumber_Long(bound[i]));
+        if (!converted[i]) return nullptr;
+        bound[i] = converted[i].ptr();
+    }
+    for (int i = 0; i < n; ++i) {
+        const Param& p = spec.params[i];
+        PyTypeObject* type = builtin_type(p.kind);
+        if (!type || p.kind == Kind::Int) continue;
+        if (bound[i] == Py_None && p.defaults_to_none) continue;
+        if (!has_type(bound[i], type)) return type_error(p, bound[i], type);
+    }
+    return run_body(spec, globals, bound);
+}
+
+}  // namespace boundary

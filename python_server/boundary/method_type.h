@@ -1,0 +1,16 @@
+// The callable type of every method: binds through instances like a Python function, shows the
+// function attributes, and calls through the binder (vectorcall, or the generic call).
+#pragma once
+
+#include "boundary/spec.h"
+
+namespace boundary {
+
+// Ready the type once per process.
+void ready_method_type();
+
+// A new method object for `spec`, whose body reads its globals from `globals` (the module dict)
+// and whose __module__ is `module_name`.
+py::object make_method(const MethodSpec& spec, py::handle globals, py::handle module_name);
+
+}  // namespace boundary

@@ -1,0 +1,63 @@
+// Construction, hover-mode setting and clean-up of the bridge object.
+#include "lsp_bridge/bodies.h"
+
+namespace lifecycle {
+
+using pyobj::global;
+
+py::object init(PyObject* const* a) {
+    py::handle self = a[0];
+    py::object os_path = global("os").attr("path");
+    py::setattr(self, "_workspace_path", py::none());
+    py::setattr(self, "_temp_dir", global("tempfile").attr("TemporaryDirectory")());
+    py::setattr(self, "_python_server_path", os_path.attr("dirname")(os_path.attr("abspath")(global("__file__"))));
+    py::setattr(self, "_stubs_path", os_path.attr("join")(self.attr("_python_server_path"), "stubs"));
+    py::list added_sys_path;
+    added_sys_path.append(self.attr("_stubs_path"));
+    py::setattr(self, "_jedi_project",
+                global("jedi").attr("Project")(py::arg("path") = self.attr("_temp_dir").attr("name"),
+                                                py::arg("added_sys_path") = added_sys_path));
+    py::setattr(self, "_hover_mode", py::str("compact"));
+    pyobj::info(
+        "[LSP] LSPBridge initialized (pylsp_available=%s, pyflakes_available=%s, temp_dir=%s, python_server=%s, "
+        "stubs=%s)",
+        global("PYLSP_AVAILABLE"), global("PYFLAKES_AVAILABLE"), self.attr("_temp_dir").attr("name"),
+        self.attr("_python_server_path"), self.attr("_stubs_path"));
+    self.attr("preload_corvane_module_async")();
+    return py::none();
+}
+
+py::object cleanup(PyObject* const* a) {
+    py::handle self = a[0];
+    if (self.attr("_temp_dir").is_none()) return py::none();
+    try {
+        pyobj::except_exception(
+            [&] {
+                self.attr("_temp_dir").attr("cleanup")();
+                pyobj::info("[LSP] Cleaned up temporary directory");
+            },
+            [](py::error_already_set& e) { pyobj::warning("[LSP] Failed to cleanup temporary directory: %s", e.value()); });
+    } catch (...) {
+        // The directory object is dropped whatever happened; the original failure still escapes.
+        if (PyObject_SetAttrString(self.ptr(), "_temp_dir", Py_None) < 0) PyErr_Clear();
+        throw;
+    }
+    py::setattr(self, "_temp_dir", py::none());
+    return py::none();
+}
+
+py::object set_hover_mode(PyObject* const* a) {
+    py::handle self = a[0];
+    py::handle mode = a[1];
+    // The messages are built before the call, so a percent sign in `mode` is logged unchanged.
+    if (mode.equal(py::str("compact")) || mode.equal(py::str("detailed"))) {
+        py::setattr(self, "_hover_mode", mode);
+        pyobj::info(pyobj::concat("[LSP] Hover mode set to: ", mode));
+    } else {
+        pyobj::warning(pyobj::concat("[LSP] Invalid hover mode '", mode, "', keeping current: ",
+                                     pyobj::format_value(self.attr("_hover_mode"))));
+    }
+    return py::none();
+}
+
+}  // namespace lifecycle

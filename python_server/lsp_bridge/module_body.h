@@ -1,0 +1,14 @@
+#pragma once
+
+#include "pyobj/pyobj.h"
+
+namespace lsp_bridge {
+
+// Runs the module body into `module`'s dict: imports, optional imports, logger, constants and
+// the class. Returns 0, or -1 with the error set.
+int run_module_body(PyObject* module);
+
+// The LSPBridge class made from a namespace holding the methods in table order.
+py::object make_class(py::handle globals);
+
+}  // namespace lsp_bridge

@@ -1,0 +1,107 @@
+#include "pyobj/pyobj.h"
+
+namespace pyobj {
+
+PyObject* Name::get() {
+    if (!obj_) {
+        obj_ = check(PyUnicode_InternFromString(text_));
+    }
+    return obj_;
+}
+
+void throw_error() {
+    if (!PyErr_Occurred()) {
+        PyErr_SetString(PyExc_SystemError, "error return without exception set");
+    }
+    throw py::error_already_set();
+}
+
+void set_error_from_current_exception() noexcept {
+    try {
+        throw;
+    } catch (py::error_already_set& e) {
+        e.restore();
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+    } catch (...) {
+        PyErr_SetString(PyExc_SystemError, "unknown C++ exception");
+    }
+}
+
+namespace {
+thread_local PyObject* t_globals = nullptr;
+}
+
+GlobalsScope::GlobalsScope(PyObject* globals) : previous_(t_globals) { t_globals = globals; }
+GlobalsScope::~GlobalsScope() { t_globals = previous_; }
+PyObject* current_globals() { return t_globals; }
+
+static py::object global_by_key(PyObject* key) {
+    if (PyObject* globals = t_globals) {
+        if (PyObject* v = PyDict_GetItemWithError(globals, key)) return py::reinterpret_borrow<py::object>(v);
+        if (PyErr_Occurred()) throw_error();
+    }
+    PyObject* builtins = PyEval_GetBuiltins();  // borrowed
+    if (builtins) {
+        if (PyObject* v = PyDict_GetItemWithError(builtins, key)) return py::reinterpret_borrow<py::object>(v);
+        if (PyErr_Occurred()) throw_error();
+    }
+    PyErr_Format(PyExc_NameError, "name '%U' is not defined", key);
+    throw_error();
+}
+
+py::object global(Name& name) { return global_by_key(name.get()); }
+
+py::object global(const char* name) {
+    py::object key = steal(PyUnicode_FromString(name));
+    return global_by_key(key.ptr());
+}
+
+
+bool get_attr_if_present(py::handle obj, Name& name, py::object& value) {
+    PyObject* v = PyObject_GetAttr(obj.ptr(), name.get());
+    if (v) {
+        value = py::reinterpret_steal<py::object>(v);
+        return true;
+    }
+    if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        PyErr_Clear();
+        return false;
+    }
+    throw_error();
+}
+
+py::str format_value(py::handle value) {
+    if (PyUnicode_CheckExact(value.ptr())) return py::reinterpret_borrow<py::str>(value);
+    return py::reinterpret_steal<py::str>(check(PyObject_Format(value.ptr(), nullptr)));
+}
+
+py::str error_text(const py::error_already_set& e) {
+    py::str text = py::reinterpret_steal<py::str>(check(PyObject_Str(e.value().ptr())));
+    if (PyUnicode_GET_LENGTH(text.ptr()) > 0) return text;
+    static Name name("__name__");
+    py::object type_name = steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(e.value().ptr())), name.get()));
+    return py::reinterpret_steal<py::str>(check(PyObject_Str(type_name.ptr())));
+}
+
+Handling::Handling(const py::error_already_set& e) {
+    PyErr_GetExcInfo(&saved_[0], &saved_[1], &saved_[2]);
+    PyErr_SetExcInfo(e.type().inc_ref().ptr(), e.value().inc_ref().ptr(), e.trace().inc_ref().ptr());
+}
+
+Handling::~Handling() { PyErr_SetExcInfo(saved_[0], saved_[1], saved_[2]); }
+
+bool truthy(py::handle obj) {
+    int r = PyObject_IsTrue(obj.ptr());
+    if (r < 0) throw_error();
+    return r != 0;
+}
+
+py::object logger() {
+    static Name name("logger");
+    return global(name);
+}
+
+}  // namespace pyobj

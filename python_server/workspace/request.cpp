@@ -1,0 +1,57 @@
+#include "workspace/request.h"
+
+#include "workspace/jedi_lock.h"
+#include "workspace/module_files.h"
+
+namespace workspace {
+
+namespace {
+[[noreturn]] void value_error(const char* message) {
+    PyErr_SetString(PyExc_ValueError, message);
+    pyobj::throw_error();
+}
+
+bool is_int_at_least(py::handle value, long minimum) {
+    if (!PyLong_Check(value.ptr())) return false;
+    py::int_ bound(minimum);
+    int r = PyObject_RichCompareBool(value.ptr(), bound.ptr(), Py_GE);
+    if (r < 0) pyobj::throw_error();
+    return r == 1;
+}
+}  // namespace
+
+void validate(const Request& r) {
+    if (!PyUnicode_Check(r.code.ptr())) value_error("code must be a string");
+    if (!is_int_at_least(r.line, 1)) value_error("line must be a positive integer (1-based)");
+    if (!is_int_at_least(r.column, 0)) value_error("column must be a non-negative integer (0-based)");
+}
+
+void sync_if_needed(const Request& r) {
+    if (pyobj::truthy(r.modules) || pyobj::truthy(r.dirty_files)) {
+        py::object modules = pyobj::truthy(r.modules) ? py::reinterpret_borrow<py::object>(r.modules) : py::dict();
+        r.self.attr("sync_modules")(modules, r.dirty_files);
+    }
+}
+
+py::object script_path(const Request& r) {
+    bool non_empty_str = PyUnicode_Check(r.path.ptr()) && PyUnicode_GET_LENGTH(r.path.ptr()) > 0;
+    if (non_empty_str && pyobj::truthy(r.self.attr("_is_module_name")(r.path))) {
+        return module_file_path(r.self, r.path);
+    }
+    if (non_empty_str) return py::reinterpret_borrow<py::object>(r.path);
+    return py::str("<editor>");
+}
+
+py::object new_script(const Request& r, py::handle path) {
+    return pyobj::global("jedi").attr("Script")(py::arg("code") = r.code, py::arg("path") = path,
+                                                py::arg("project") = r.self.attr("_jedi_project"));
+}
+
+py::object prepare_script(const Request& r) {
+    validate(r);
+    sync_if_needed(r);
+    py::object path = script_path(r);
+    return new_script(r, path);
+}
+
+}  // namespace workspace

@@ -1,0 +1,45 @@
+// The steps the jedi requests share: position checks, sync, the script path and the
+// jedi.Script, and the answer of a failed request.
+#pragma once
+
+#include "pyobj/pyobj.h"
+
+namespace workspace {
+
+// The bound arguments of get_completions, get_hover and get_signature_help.
+struct Request {
+    py::handle self, code, line, column, path, modules, dirty_files;
+    explicit Request(PyObject* const* a)
+        : self(a[0]), code(a[1]), line(a[2]), column(a[3]), path(a[4]), modules(a[5]), dirty_files(a[6]) {}
+};
+
+// ValueError "code must be a string" / "line must be a positive integer (1-based)" /
+// "column must be a non-negative integer (0-based)", checked in that order.
+void validate(const Request& r);
+
+// self.sync_modules(modules or {}, dirty_files) when either is non-empty.
+void sync_if_needed(const Request& r);
+
+// The module's synced file for a module-name path, else the path, else "<editor>".
+py::object script_path(const Request& r);
+
+// jedi.Script(code=..., path=..., project=self._jedi_project). The caller holds the JediLock.
+py::object new_script(const Request& r, py::handle path);
+
+// validate, sync, then the script: the preamble of hover and signature help. The caller holds
+// the JediLock, which also keeps a running warm-up from reading a file half-written.
+py::object prepare_script(const Request& r);
+
+// Runs a request body; any Exception becomes one error line (`error_format` with the error
+// text) and the answer `failure(error_text)`. An empty exception text is replaced by the class
+// name, so a failure never looks like success to a caller testing `error` for truth.
+template <class Body, class Failure>
+py::object answer(const char* error_format, Body&& body, Failure&& failure) {
+    return pyobj::except_exception(std::forward<Body>(body), [&](py::error_already_set& e) -> py::object {
+        py::str text = pyobj::error_text(e);
+        pyobj::error(error_format, text);
+        return failure(text);
+    });
+}
+
+}  // namespace workspace

@@ -1,0 +1,106 @@
+// The module sync directory: one flat folder with one UTF-8 file per in-memory module.
+#include "lsp_bridge/bodies.h"
+#include "workspace/module_files.h"
+
+namespace workspace {
+
+using pyobj::global;
+
+namespace {
+
+// with open(path, "w", encoding="utf-8") as f: f.write(code)
+void write_text_file(py::handle path, py::handle code) {
+    py::object file = global("open")(path, "w", py::arg("encoding") = "utf-8");
+    py::object entered = file.attr("__enter__")();
+    try {
+        entered.attr("write")(code);
+    } catch (py::error_already_set& e) {
+        pyobj::Handling handling(e);
+        if (!pyobj::truthy(file.attr("__exit__")(e.type(), e.value(), e.trace()))) throw;
+        return;
+    }
+    file.attr("__exit__")(py::none(), py::none(), py::none());
+}
+
+}  // namespace
+
+py::object module_file_path(py::handle self, py::handle file_stem) {
+    return global("os").attr("path").attr("join")(self.attr("_temp_dir").attr("name"),
+                                                  pyobj::concat(file_stem, ".py"));
+}
+
+bool refuse_unsafe_name(py::handle name, py::handle file_stem) {
+    // A separator, a NUL or a dot-only name could lead out of the flat directory: refuse it
+    // rather than write or remove anything anywhere else.
+    py::str text = py::reinterpret_borrow<py::str>(file_stem);
+    py::object os = global("os");
+    bool unsafe = text.equal(py::str(".")) || text.equal(py::str(".."));
+    const py::object separators[] = {py::str("/"), py::str("\\"), py::str(std::string(1, '\0')), os.attr("sep"),
+                                     os.attr("altsep")};
+    for (const py::object& sep : separators) {
+        if (unsafe || sep.is_none()) continue;
+        int found = PySequence_Contains(text.ptr(), sep.ptr());
+        if (found < 0) pyobj::throw_error();
+        unsafe = found == 1;
+    }
+    if (unsafe) pyobj::warning("[LSP] Refusing unsafe module name '%s'", name);
+    return unsafe;
+}
+
+py::object sync_modules(PyObject* const* a) {
+    py::handle self = a[0];
+    py::dict merged = py::reinterpret_steal<py::dict>(pyobj::check(PyDict_Copy(a[1])));
+    if (pyobj::truthy(a[2])) {
+        if (PyDict_Update(merged.ptr(), a[2]) < 0) pyobj::throw_error();
+    }
+    py::list items = py::reinterpret_steal<py::list>(pyobj::check(PyDict_Items(merged.ptr())));
+    for (py::handle item : items) {
+        py::handle name = PyTuple_GET_ITEM(item.ptr(), 0);
+        py::handle code = PyTuple_GET_ITEM(item.ptr(), 1);
+        py::str stem = pyobj::format_value(name);
+        py::object file_path = module_file_path(self, stem);
+        if (refuse_unsafe_name(name, stem)) continue;
+        pyobj::except_exception(
+            [&] {
+                write_text_file(file_path, code);
+                pyobj::debug("[LSP] Synced module '%s' to %s", name, file_path);
+            },
+            [&](py::error_already_set& e) { pyobj::warning("[LSP] Failed to sync module '%s': %s", name, e.value()); });
+    }
+    return py::none();
+}
+
+py::object delete_module(PyObject* const* a) {
+    py::handle self = a[0];
+    py::handle name = a[1];
+    py::object file_path = module_file_path(self, name);
+    if (refuse_unsafe_name(name, name)) return py::none();
+    pyobj::except_exception(
+        [&] {
+            py::object os = global("os");
+            if (pyobj::truthy(os.attr("path").attr("exists")(file_path))) {
+                os.attr("remove")(file_path);
+                pyobj::debug("[LSP] Deleted module file '%s'", name);
+            }
+        },
+        [&](py::error_already_set& e) { pyobj::warning("[LSP] Failed to delete module file '%s': %s", name, e.value()); });
+    return py::none();
+}
+
+py::object is_module_name(PyObject* const* a) {
+    static pyobj::Name os_name("os"), path_name("path"), sep_name("sep");
+    PyObject* path = a[1];
+    if (PyUnicode_GET_LENGTH(path) == 0) return py::bool_(false);
+    py::object sep = global(os_name).attr(path_name).attr(sep_name);
+    int has_sep = PySequence_Contains(path, sep.ptr());
+    if (has_sep < 0) pyobj::throw_error();
+    if (has_sep || PyUnicode_FindChar(path, '/', 0, PY_SSIZE_T_MAX, 1) >= 0 ||
+        PyUnicode_FindChar(path, '\\', 0, PY_SSIZE_T_MAX, 1) >= 0) {
+        return py::bool_(false);
+    }
+    Py_UCS4 first = PyUnicode_READ_CHAR(path, 0);
+    if (first == '<' || first == '.') return py::bool_(false);
+    return py::bool_(PyUnicode_IsIdentifier(path) == 1);
+}
+
+}  // namespace workspace
