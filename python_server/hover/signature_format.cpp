@@ -1,0 +1,53 @@
+// The one formatter of a jedi signature: the parameter list and return annotation, without the
+// callable's name. Used by completion details, hover blocks and signature help.
+#include "lsp_bridge/bodies.h"
+
+namespace hover {
+
+namespace {
+
+py::object attribute_or_type_error() {
+    return py::make_tuple(py::handle(PyExc_AttributeError), py::handle(PyExc_TypeError));
+}
+
+py::object from_full_text(py::handle signature) {
+    py::object full_sig = signature.attr("to_string")();
+    py::object paren_idx = full_sig.attr("find")("(");
+    py::int_ zero(0);
+    int at_or_after = PyObject_RichCompareBool(paren_idx.ptr(), zero.ptr(), Py_GE);
+    if (at_or_after < 0) pyobj::throw_error();
+    py::object result = full_sig;
+    if (at_or_after) {
+        py::object cut = pyobj::steal(PySlice_New(paren_idx.ptr(), nullptr, nullptr));
+        result = pyobj::steal(PyObject_GetItem(full_sig.ptr(), cut.ptr()));
+    }
+    if (!PyUnicode_CheckExact(result.ptr()) && !result.is_none()) {
+        PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "str", Py_TYPE(result.ptr())->tp_name);
+        pyobj::throw_error();
+    }
+    return result;
+}
+
+// "(" + ", ".join(p.to_string() for p in signature.params) + ")", without the return annotation.
+py::object from_params(py::handle signature) {
+    py::list param_strs;
+    for (py::handle p : signature.attr("params")) param_strs.append(p.attr("to_string")());
+    py::object joined = py::str(", ").attr("join")(param_strs);
+    return pyobj::concat("(", joined, ")");
+}
+
+}  // namespace
+
+py::object format_signature(PyObject* const* a) {
+    py::handle signature = a[1];
+    py::object types = attribute_or_type_error();
+    return pyobj::except(
+        types.ptr(), [&] { return from_full_text(signature); },
+        [&](py::error_already_set&) {
+            return pyobj::except(
+                types.ptr(), [&] { return from_params(signature); },
+                [](py::error_already_set&) -> py::object { return py::str(""); });
+        });
+}
+
+}  // namespace hover
