@@ -10,7 +10,9 @@ import threading
 import pytest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-DEVHOST = os.path.join(ROOT, "devhost")
+# The folder holding the corvane_master package with the compiled module; a build elsewhere can
+# point the tests at its own copy.
+DEVHOST = os.environ.get("LSP_BRIDGE_DEVHOST") or os.path.join(ROOT, "devhost")
 if DEVHOST not in sys.path:
     sys.path.insert(0, DEVHOST)
 
