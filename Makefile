@@ -32,6 +32,8 @@ DEMO_TARGET ?= tour
 # venv reaches through symlinks.
 RUN39 := PYTHONPYCACHEPREFIX=$(BUILD)/pycache39 $(PY39)
 RUN311 := PYTHONPYCACHEPREFIX=$(BUILD)/pycache311 $(PY311)
+# Hypothesis keeps its example database here rather than in ./.hypothesis.
+PYTEST_ENV := HYPOTHESIS_STORAGE_DIRECTORY=$(BUILD)/hypothesis
 
 .PHONY: all deps venv39 build39 build311 test test39 test311 demo tour clean
 
@@ -66,10 +68,10 @@ build311: deps
 
 test39: build39
 	$(RUN39) tools/check_stubs.py $(ROOT)
-	$(RUN39) -m pytest $(PYTEST_ARGS)
+	$(PYTEST_ENV) $(RUN39) -m pytest $(PYTEST_ARGS)
 
 test311: build311
-	$(RUN311) -m pytest $(PYTEST_ARGS)
+	$(PYTEST_ENV) $(RUN311) -m pytest $(PYTEST_ARGS)
 
 tour: build39
 	PYTHONPATH=$(ROOT)/devhost $(RUN39) demo/tour.py
