@@ -2,7 +2,7 @@
 // exact-type checks, the str return check, and the refusal messages of each rule.
 #pragma once
 
-#include "boundary/spec.h"
+#include "boundary/method_row.h"
 
 namespace boundary {
 

@@ -2,7 +2,7 @@
 // function attributes, and calls through the binder (vectorcall, or the generic call).
 #pragma once
 
-#include "boundary/spec.h"
+#include "boundary/method_row.h"
 
 namespace boundary {
 
