@@ -16,7 +16,8 @@ void write_text_file(py::handle path, py::handle code) {
         entered.attr("write")(code);
     } catch (py::error_already_set& e) {
         pyobj::Handling handling(e);
-        if (!pyobj::truthy(file.attr("__exit__")(e.type(), e.value(), e.trace()))) throw;
+        py::object trace = e.trace() ? e.trace() : py::none();
+        if (!pyobj::truthy(file.attr("__exit__")(e.type(), e.value(), trace))) throw;
         return;
     }
     file.attr("__exit__")(py::none(), py::none(), py::none());
