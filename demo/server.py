@@ -95,9 +95,12 @@ class Handler(BaseHTTPRequestHandler):
     def _read_body(self):
         if self.headers.get("Transfer-Encoding"):
             raise RequestError(411, "chunked bodies are not accepted; send Content-Length")
-        raw = self.headers.get("Content-Length")
-        if raw is None:
+        lengths = self.headers.get_all("Content-Length") or []
+        if not lengths:
             raise RequestError(411, "Content-Length is required")
+        if len(lengths) > 1:
+            raise RequestError(400, "more than one Content-Length")
+        raw = lengths[0]
         if not raw.strip().isdigit():
             raise RequestError(400, "invalid Content-Length")
         length = int(raw)

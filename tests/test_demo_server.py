@@ -162,6 +162,7 @@ def test_body_at_the_limit_is_accepted_and_one_byte_more_is_not(served):
 
 @pytest.mark.parametrize("length_header, status", [
     ("", 411), ("Content-Length: abc\r\n", 400), ("Content-Length: -1\r\n", 400),
+    ("Content-Length: 2\r\nContent-Length: 40\r\n", 400),
     ("Transfer-Encoding: chunked\r\n", 411),
 ])
 def test_missing_or_invalid_content_length(served, length_header, status):

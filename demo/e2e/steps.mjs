@@ -61,6 +61,19 @@ async function waitForMarker(page, predicateSource, what) {
   }
 }
 
+// Moves the mouse onto a position of the active model.
+async function hoverPosition(page, pos) {
+  const point = await page.evaluate((p) => {
+    const editor = window.demo.editor;
+    editor.revealPositionInCenter(p);
+    const coords = editor.getScrolledVisiblePosition(p);
+    const box = editor.getDomNode().getBoundingClientRect();
+    return { x: box.left + coords.left + 2, y: box.top + coords.top + coords.height / 2 };
+  }, pos);
+  await page.mouse.move(point.x, point.y - 40);
+  await page.mouse.move(point.x, point.y, { steps: 4 });
+}
+
 // Moves the mouse onto the first occurrence of `word` in the active model.
 async function hoverWord(page, word) {
   const point = await page.evaluate((w) => {
@@ -105,6 +118,7 @@ export const steps = [
       await shot();
       await page.keyboard.press('Escape');
       await page.keyboard.type('Hexagon', { delay: 20 });
+      await page.keyboard.press('Escape');
       if (!await page.$('.tab.dirty[data-module="shapes"]')) throw new Error('shapes lost its unsaved marker');
     },
   },
@@ -157,6 +171,12 @@ export const steps = [
       await page.keyboard.type('def broken(:', { delay: 20 });
       const line = await page.evaluate(() => window.demo.editor.getPosition().lineNumber);
       await waitForMarker(page, `m.severity === 8 && m.startLineNumber === ${line}`, `with severity 8 on line ${line}`);
+      // Show the marker's message for the screenshot.
+      const column = await page.evaluate((l) => window.monaco.editor
+        .getModelMarkers({ resource: window.demo.editor.getModel().uri })
+        .find((m) => m.startLineNumber === l).startColumn, line);
+      await hoverPosition(page, { lineNumber: line, column });
+      await page.waitForSelector('.monaco-hover:not(.hidden) .marker', { timeout: 10000 }).catch(() => {});
     },
   },
 ];

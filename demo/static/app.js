@@ -62,6 +62,8 @@ async function start() {
     diagnostics.forget(tab);
     workspace.remove(tab);
     report(`Deleted ${tab.name}.py`);
+    // Imports of the deleted module no longer resolve.
+    diagnostics.schedule(workspace.active, 0);
   }
 
   function newModule() {
