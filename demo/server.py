@@ -79,9 +79,10 @@ class Handler(BaseHTTPRequestHandler):
         except RequestError as e:
             self._send_error(e.status, e.message)
             return
-        except Exception:  # noqa: BLE001 - answer 500 rather than drop the connection
+        except Exception as e:  # noqa: BLE001 - answer 500 rather than drop the connection
             log.exception("request %s failed", path)
-            self._send_error(500, "internal error; see the server log")
+            # A local tool: the page shows the reason in its status bar.
+            self._send_error(500, f"the bridge failed: {type(e).__name__}: {e}")
             return
         self._send(200, data, "application/json")
 
@@ -101,7 +102,7 @@ class Handler(BaseHTTPRequestHandler):
         if len(lengths) > 1:
             raise RequestError(400, "more than one Content-Length")
         raw = lengths[0]
-        if not raw.strip().isdigit():
+        if not (raw.strip().isascii() and raw.strip().isdigit()):
             raise RequestError(400, "invalid Content-Length")
         length = int(raw)
         if length > MAX_BODY_BYTES:
