@@ -4,7 +4,8 @@ import os
 import sys
 
 REPO_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-DEVHOST = os.path.join(REPO_ROOT, "devhost")
+# The host package holding the compiled module; a build elsewhere can point here too.
+DEVHOST = os.environ.get("LSP_BRIDGE_DEVHOST") or os.path.join(REPO_ROOT, "devhost")
 
 
 class BackendError(Exception):
