@@ -35,7 +35,7 @@ RUN311 := PYTHONPYCACHEPREFIX=$(BUILD)/pycache311 $(PY311)
 # Hypothesis keeps its example database here rather than in ./.hypothesis.
 PYTEST_ENV := HYPOTHESIS_STORAGE_DIRECTORY=$(BUILD)/hypothesis
 
-.PHONY: all deps venv39 build39 build311 test test39 test311 demo tour clean
+.PHONY: all deps venv39 build39 build311 build-variant39 test test39 test311 demo tour clean
 
 all: build39 build311
 
@@ -66,7 +66,20 @@ build39: venv39
 build311: deps
 	$(call cmake_build,py311,$(PY311))
 
-test39: build39
+# A second 3.9 build with the test-only settings: subclasses admitted at the boundary and a
+# pretended compile-time version, in its own copy of the host package.
+VARIANT_HOST := $(BUILD)/variant39/host
+build-variant39: venv39
+	@mkdir -p $(VARIANT_HOST)
+	@cd devhost && find . -type f ! -name '*.so' ! -path '*/__pycache__/*' -print0 | xargs -0 cp --parents -t $(VARIANT_HOST)
+	@if [ ! -f $(BUILD)/variant39/cmake/CMakeCache.txt ]; then \
+	    $(CMAKE) -S $(ROOT) -B $(BUILD)/variant39/cmake -DPython_EXECUTABLE=$(PY39) \
+	        -DLSP_BRIDGE_ACCEPT_SUBCLASSES=ON -DLSP_BRIDGE_PRETEND_PY_VERSION=3.8 \
+	        -DLSP_BRIDGE_OUTPUT_DIR=$(VARIANT_HOST)/corvane_master/python_server >/dev/null; \
+	fi
+	$(CMAKE) --build $(BUILD)/variant39/cmake -j$(JOBS)
+
+test39: build39 build-variant39
 	$(RUN39) tools/check_stubs.py $(ROOT)
 	$(PYTEST_ENV) $(RUN39) -m pytest $(PYTEST_ARGS)
 
