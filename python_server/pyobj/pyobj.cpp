@@ -60,6 +60,15 @@ py::object global(const char* name) {
 }
 
 
+py::object attr(py::handle obj, Name& name) {
+    if (PyModule_CheckExact(obj.ptr())) {
+        PyObject* dict = PyModule_GetDict(obj.ptr());
+        if (PyObject* v = PyDict_GetItemWithError(dict, name.get())) return py::reinterpret_borrow<py::object>(v);
+        if (PyErr_Occurred()) throw_error();
+    }
+    return steal(PyObject_GetAttr(obj.ptr(), name.get()));
+}
+
 bool get_attr_if_present(py::handle obj, Name& name, py::object& value) {
     PyObject* v = PyObject_GetAttr(obj.ptr(), name.get());
     if (v) {

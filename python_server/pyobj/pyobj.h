@@ -60,6 +60,10 @@ PyObject* current_globals();  // borrowed
 py::object global(Name& name);
 py::object global(const char* name);
 
+// getattr(obj, name); for a plain module object straight from its dict (what module getattr
+// finds first anyway), which keeps hot look-ups such as os.path.sep cheap.
+py::object attr(py::handle obj, Name& name);
+
 // Python 3 hasattr(): only AttributeError means absent; every other failure propagates.
 // On success `value` holds the attribute.
 bool get_attr_if_present(py::handle obj, Name& name, py::object& value);

@@ -88,20 +88,19 @@ py::object delete_module(PyObject* const* a) {
     return py::none();
 }
 
+// The same answer as path.isidentifier() for every str, but with the separator tests kept
+// explicit: os.path.sep is read at call time, like every module global.
 py::object is_module_name(PyObject* const* a) {
     static pyobj::Name os_name("os"), path_name("path"), sep_name("sep");
     PyObject* path = a[1];
-    if (PyUnicode_GET_LENGTH(path) == 0) return py::bool_(false);
-    py::object sep = global(os_name).attr(path_name).attr(sep_name);
+    auto answer = [](bool value) { return py::reinterpret_borrow<py::object>(value ? Py_True : Py_False); };
+    if (PyUnicode_GET_LENGTH(path) == 0) return answer(false);
+    py::object sep = pyobj::attr(pyobj::attr(global(os_name), path_name), sep_name);
     int has_sep = PySequence_Contains(path, sep.ptr());
     if (has_sep < 0) pyobj::throw_error();
-    if (has_sep || PyUnicode_FindChar(path, '/', 0, PY_SSIZE_T_MAX, 1) >= 0 ||
-        PyUnicode_FindChar(path, '\\', 0, PY_SSIZE_T_MAX, 1) >= 0) {
-        return py::bool_(false);
-    }
-    Py_UCS4 first = PyUnicode_READ_CHAR(path, 0);
-    if (first == '<' || first == '.') return py::bool_(false);
-    return py::bool_(PyUnicode_IsIdentifier(path) == 1);
+    // An identifier holds no "/" or "\\" and starts with neither "<" nor ".", so those tests
+    // are settled by isidentifier() itself.
+    return answer(!has_sep && PyUnicode_IsIdentifier(path) == 1);
 }
 
 }  // namespace workspace
