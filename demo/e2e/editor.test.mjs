@@ -32,7 +32,10 @@ async function main() {
   const results = [];
   try {
     const page = context.pages()[0] || await context.newPage();
-    page.on('pageerror', (error) => console.log(`  page error: ${error.message}`));
+    // Monaco rejects superseded requests with "Canceled"; that is not a fault.
+    page.on('pageerror', (error) => {
+      if (error.message !== 'Canceled') console.log(`  page error: ${error.message}`);
+    });
     await page.goto(url);
     await page.waitForSelector('body[data-ready="true"]', { timeout: 60000 });
     for (const step of steps) {
