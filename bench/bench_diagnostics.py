@@ -72,9 +72,49 @@ def direct(code, filename, names):
             pass
 
 
+def direct_with_walk(code, filename, names):
+    """As `direct`, plus the ast.walk over the tree that the import check must make."""
+    ast.parse(code, filename=filename)
+    warning_stream, error_stream = io.StringIO(), io.StringIO()
+    pyflakes_api.check(code, filename, pyflakes_reporter.Reporter(warning_stream, error_stream))
+    for node in ast.walk(ast.parse(code)):
+        isinstance(node, ast.Import) or isinstance(node, ast.ImportFrom)
+    for name in names:
+        try:
+            importlib.util.find_spec(name)
+        except (ImportError, ValueError, AttributeError):
+            pass
+
+
+BASELINES = (("", direct), (" vs direct+walk", direct_with_walk))
+
+
 def _median_spread(samples):
     med = statistics.median(samples)
     return med, (max(samples) - min(samples)) / med if med else 0.0
+
+
+def _measure(case, bridge, baseline, code, names, repeats):
+    bridge.get_diagnostics(code, "bench")  # warm-up: imports, caches
+    baseline(code, "<bench>", names)
+    bridge_times, direct_times = [], []
+    for _ in range(repeats):
+        t0 = time.perf_counter()
+        bridge.get_diagnostics(code, "bench")
+        t1 = time.perf_counter()
+        baseline(code, "<bench>", names)
+        t2 = time.perf_counter()
+        bridge_times.append(t1 - t0)
+        direct_times.append(t2 - t1)
+    b_med, b_spread = _median_spread(bridge_times)
+    d_med, d_spread = _median_spread(direct_times)
+    return {
+        "case": case,
+        "bridge_median_s": b_med,
+        "direct_median_s": d_med,
+        "ratio": b_med / d_med,
+        "spread": max(b_spread, d_spread),
+    }
 
 
 def run(repeats: int = 7) -> list:
@@ -88,28 +128,8 @@ def run(repeats: int = 7) -> list:
     try:
         for size in SIZES:
             code, names = generate(size)
-            bridge.get_diagnostics(code, "bench")  # warm-up: imports, caches
-            direct(code, "<bench>", names)
-            bridge_times, direct_times = [], []
-            for _ in range(repeats):
-                t0 = time.perf_counter()
-                bridge.get_diagnostics(code, "bench")
-                t1 = time.perf_counter()
-                direct(code, "<bench>", names)
-                t2 = time.perf_counter()
-                bridge_times.append(t1 - t0)
-                direct_times.append(t2 - t1)
-            b_med, b_spread = _median_spread(bridge_times)
-            d_med, d_spread = _median_spread(direct_times)
-            results.append(
-                {
-                    "case": f"get_diagnostics {size} lines",
-                    "bridge_median_s": b_med,
-                    "direct_median_s": d_med,
-                    "ratio": b_med / d_med,
-                    "spread": max(b_spread, d_spread),
-                }
-            )
+            for label, baseline in BASELINES:
+                results.append(_measure(f"get_diagnostics {size} lines{label}", bridge, baseline, code, names, repeats))
     finally:
         bridge.cleanup()
     return results
@@ -118,16 +138,17 @@ def run(repeats: int = 7) -> list:
 def main():
     repeats = int(sys.argv[1]) if len(sys.argv) > 1 else 7
     results = run(repeats)
-    print(f"{'case':32} {'bridge s':>10} {'direct s':>10} {'ratio':>7} {'spread':>7}")
+    print(f"{'case':48} {'bridge s':>10} {'direct s':>10} {'ratio':>7} {'spread':>7}")
     for r in results:
         print(
-            f"{r['case']:32} {r['bridge_median_s']:10.4f} {r['direct_median_s']:10.4f} "
+            f"{r['case']:48} {r['bridge_median_s']:10.4f} {r['direct_median_s']:10.4f} "
             f"{r['ratio']:7.3f} {r['spread']:7.2f}"
         )
-    if len(results) == 2:
-        growth = results[1]["bridge_median_s"] / results[0]["bridge_median_s"]
-        print(f"bridge time growth {SIZES[0]} -> {SIZES[1]} lines: x{growth:.1f}")
-
+    first, last = results[0], results[len(BASELINES)]
+    print(
+        f"growth {SIZES[0]} -> {SIZES[1]} lines: bridge x{last['bridge_median_s'] / first['bridge_median_s']:.1f}, "
+        f"direct x{last['direct_median_s'] / first['direct_median_s']:.1f}"
+    )
 
 if __name__ == "__main__":
     main()

@@ -176,6 +176,15 @@ def test_failure_answer(lsp, bridge, logs, patch, error):
     assert logs.calls[-1] == ("ERROR", "[LSP] Error in get_diagnostics: %s", (error,))
 
 
+def test_request_log_stands_outside_the_guard(lsp, bridge, monkeypatch):
+    logger = mock.Mock()
+    logger.debug.side_effect = RuntimeError("logger broke")
+    monkeypatch.setattr(lsp, "logger", logger)
+    with pytest.raises(RuntimeError, match="logger broke"):
+        bridge.get_diagnostics("x = 1\n")
+    assert logger.error.call_count == 0
+
+
 def test_keyboard_interrupt_is_not_an_answer(bridge, monkeypatch):
     monkeypatch.setattr(bridge, "_run_pyflakes", mock.Mock(side_effect=KeyboardInterrupt))
     with pytest.raises(KeyboardInterrupt):

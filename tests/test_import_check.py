@@ -130,15 +130,6 @@ def test_broken_packages(bridge, logs, broken_packages):
         assert result["error"] is None and isinstance(result["diagnostics"], list)
 
 
-def test_temp_dir_is_tested_by_identity(fresh_bridge, monkeypatch):
-    fresh_bridge.sync_modules({"synced_mod_s": "x = 1\n"})
-    falsy_dir = mock.MagicMock(name=fresh_bridge._temp_dir.name)
-    falsy_dir.name = fresh_bridge._temp_dir.name
-    falsy_dir.__bool__.return_value = False
-    monkeypatch.setattr(fresh_bridge, "_temp_dir", falsy_dir)
-    assert fresh_bridge._can_resolve_import("synced_mod_s") is True
-
-
 def errors(result):
     return [m for m in result["diagnostics"] if m["severity"] == 8]
 
