@@ -318,12 +318,6 @@ def test_function_items_from_jedi(bridge):
         assert item["documentation"]
 
 
-def test_underscore_names_from_jedi(bridge):
-    code = "class A:\n    def _p(self): pass\n    def q(self): pass\nA()."
-    assert "_p" not in names(bridge.get_completions(code, 4, 4)) and "q" in names(bridge.get_completions(code, 4, 4))
-    assert "_p" in names(bridge.get_completions(code + "_", 4, 5))
-
-
 BAD_CODES = {
     "empty": "",
     "one huge line": "x" * 1_000_000,
