@@ -125,6 +125,8 @@ clean:
 	rm -f $(MODULE_DIR)/lsp_bridge*.so
 
 -include demo/demo.mk
+-include tools/reliability.mk
+-include bench/bench.mk
 
 # These two come after the include: prerequisites are expanded when a rule is
 # read, so TEST_EXTRA and DEMO_TARGET set there must already be known here.
