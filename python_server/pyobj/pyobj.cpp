@@ -31,7 +31,8 @@ void set_error_from_current_exception() noexcept {
 }
 
 namespace {
-thread_local PyObject* t_globals = nullptr;
+// initial-exec: one word of static TLS, read on every call without a __tls_get_addr call.
+__attribute__((tls_model("initial-exec"))) thread_local PyObject* t_globals = nullptr;
 }
 
 GlobalsScope::GlobalsScope(PyObject* globals) : previous_(t_globals) { t_globals = globals; }

@@ -96,7 +96,8 @@ py::object is_module_name(PyObject* const* a) {
     auto answer = [](bool value) { return py::reinterpret_borrow<py::object>(value ? Py_True : Py_False); };
     if (PyUnicode_GET_LENGTH(path) == 0) return answer(false);
     py::object sep = pyobj::attr(pyobj::attr(global(os_name), path_name), sep_name);
-    int has_sep = PySequence_Contains(path, sep.ptr());
+    int has_sep = PyUnicode_CheckExact(sep.ptr()) ? PyUnicode_Contains(path, sep.ptr())
+                                                  : PySequence_Contains(path, sep.ptr());
     if (has_sep < 0) pyobj::throw_error();
     // An identifier holds no "/" or "\\" and starts with neither "<" nor ".", so those tests
     // are settled by isidentifier() itself.
