@@ -1,0 +1,74 @@
+// One definition as a compact hover block, "(type) name: signature", and the type text of a
+// definition that is neither a function, a class nor a module.
+#include "hover/markdown.h"
+#include "lsp_bridge/bodies.h"
+
+namespace hover {
+
+py::str function_block(py::handle self, py::handle definition, const char* label, py::handle name) {
+    // A function whose signature cannot be had is still worth its plain block, and is no
+    // failure worth a log line.
+    return pyobj::except_exception(
+        [&] {
+            py::object signatures = definition.attr("get_signatures")();
+            if (pyobj::truthy(signatures)) {
+                py::object format_signature = self.attr("_format_signature");
+                py::object sig_str = format_signature(signatures[py::int_(0)]);
+                py::str shown_name = pyobj::format_value(name);
+                return fenced(label, shown_name, pyobj::format_value(sig_str));
+            }
+            return fenced(label, pyobj::format_value(name));
+        },
+        [&](py::error_already_set&) { return fenced(label, pyobj::format_value(name)); });
+}
+
+namespace {
+
+pyobj::Name kName("name");
+pyobj::Name kType("type");
+pyobj::Name kDescription("description");
+pyobj::Name kFunction("function");
+pyobj::Name kClass("class");
+pyobj::Name kModule("module");
+
+py::object compact_block(py::handle self, py::handle definition) {
+    py::object name = definition.attr(kName);
+    if (!pyobj::truthy(name)) name = py::str("");
+    py::object def_type = definition.attr(kType);
+    if (equals(def_type, kFunction)) return function_block(self, definition, "(function) ", name);
+    if (equals(def_type, kClass)) return fenced("(class) ", pyobj::format_value(name));
+    if (equals(def_type, kModule)) return fenced("(module) ", pyobj::format_value(name));
+    py::object type_desc = self.attr("_get_type_description")(definition, def_type);
+    py::str shown_type = pyobj::format_value(def_type);
+    py::str shown_name = pyobj::format_value(name);
+    return fenced("(", shown_type, ") ", shown_name, ": ", pyobj::format_value(type_desc));
+}
+
+}  // namespace
+
+py::object format_compact_hover(PyObject* const* a) {
+    py::handle self = a[0];
+    py::handle definition = a[1];
+    return pyobj::except_exception(
+        [&] { return compact_block(self, definition); },
+        [](py::error_already_set& e) -> py::object {
+            // Built before the call: the exception text may hold a percent sign.
+            py::str text = pyobj::steal(PyObject_Str(e.value().ptr()));
+            pyobj::debug(pyobj::concat("[LSP] Error formatting compact hover: ", text));
+            return py::none();
+        });
+}
+
+py::object get_type_description(PyObject* const* a) {
+    py::handle definition = a[1];
+    py::handle fallback_type = a[2];
+    // Each read is a fresh look-up, as jedi may compute the description on every access.
+    py::object present;
+    if (pyobj::get_attr_if_present(definition, kDescription, present) &&
+        pyobj::truthy(definition.attr(kDescription))) {
+        return definition.attr(kDescription);
+    }
+    return py::reinterpret_borrow<py::object>(fallback_type);
+}
+
+}  // namespace hover

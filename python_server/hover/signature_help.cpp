@@ -1,0 +1,94 @@
+// The signature-help request: the first signature jedi reports for the call at the cursor, in
+// the shape of a Monaco signature, and the index of the parameter the cursor is on.
+#include "lsp_bridge/bodies.h"
+#include "workspace/jedi_lock.h"
+#include "workspace/request.h"
+
+namespace hover {
+
+namespace {
+
+pyobj::Name kName("name");
+pyobj::Name kDescription("description");
+
+py::dict help_result(py::handle signatures, py::handle active_parameter, py::handle error) {
+    py::dict result;
+    result["signatures"] = signatures;
+    result["activeSignature"] = 0;
+    result["activeParameter"] = active_parameter;
+    result["error"] = error;
+    return result;
+}
+
+// {"label": name} plus "documentation" when jedi describes the parameter; a parameter whose
+// description cannot be read keeps its label.
+py::dict monaco_parameter(py::handle param) {
+    py::dict info;
+    info["label"] = param.attr(kName);
+    py::object types = py::make_tuple(py::handle(PyExc_AttributeError), py::handle(PyExc_TypeError));
+    pyobj::except(
+        types.ptr(),
+        [&] {
+            py::object param_desc = param.attr(kDescription);
+            if (pyobj::truthy(param_desc)) info["documentation"] = param_desc;
+        },
+        [](py::error_already_set&) {});
+    return info;
+}
+
+py::object raw_docstring(py::handle sig) {
+    py::object types = py::make_tuple(py::handle(PyExc_AttributeError), py::handle(PyExc_TypeError));
+    return pyobj::except(
+        types.ptr(),
+        [&]() -> py::object {
+            py::object docstring = sig.attr("docstring")(py::arg("raw") = true);
+            return pyobj::truthy(docstring) ? docstring : py::str("");
+        },
+        [](py::error_already_set&) -> py::object { return py::str(""); });
+}
+
+py::dict from_signature(py::handle self, py::handle sig) {
+    py::list params;
+    for (py::handle param : sig.attr("params")) params.append(monaco_parameter(param));
+    py::object sig_label = self.attr("_format_signature")(sig);
+    py::object docstring = raw_docstring(sig);
+    py::object sig_name = sig.attr(kName);
+    if (!pyobj::truthy(sig_name)) sig_name = py::str("function");
+
+    py::dict monaco_signature;
+    monaco_signature["label"] = pyobj::steal(PyNumber_Add(sig_name.ptr(), sig_label.ptr()));
+    monaco_signature["documentation"] = docstring;
+    monaco_signature["parameters"] = params;
+
+    // jedi computes the index on every read; once is enough.
+    py::object index = sig.attr("index");
+    py::object active_param = index.is_none() ? py::object(py::int_(0)) : index;
+    py::list signatures;
+    signatures.append(monaco_signature);
+    py::dict response = help_result(signatures, active_param, py::none());
+    pyobj::debug("[LSP] Signature help: %s, activeParam=%d", sig.attr(kName), active_param);
+    return response;
+}
+
+}  // namespace
+
+py::object get_signature_help(PyObject* const* a) {
+    workspace::Request r(a);
+    pyobj::debug("[LSP] Request: get_signature_help line=%d, column=%d, path=%s", r.line, r.column, r.path);
+    return workspace::answer(
+        "[LSP] Error in get_signature_help: %s",
+        [&]() -> py::object {
+            workspace::JediLock lock;
+            py::object script = workspace::prepare_script(r);
+            py::object signatures =
+                script.attr("get_signatures")(py::arg("line") = r.line, py::arg("column") = r.column);
+            if (!pyobj::truthy(signatures)) {
+                pyobj::debug("[LSP] No signatures found");
+                return help_result(py::list(), py::int_(0), py::none());
+            }
+            return from_signature(r.self, signatures[py::int_(0)]);
+        },
+        [](py::handle error) -> py::object { return help_result(py::list(), py::int_(0), error); });
+}
+
+}  // namespace hover
