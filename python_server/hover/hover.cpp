@@ -1,23 +1,16 @@
 // The hover request: jedi's inference at the cursor, one part per definition in the compact or
 // the detailed layout, and jedi's help as the fallback when inference finds nothing.
+#include "hover/jedi_request.h"
 #include "hover/markdown.h"
+#include "hover/names.h"
 #include "lsp_bridge/bodies.h"
-#include "workspace/jedi_lock.h"
-#include "workspace/request.h"
 
 namespace hover {
 
 namespace {
 
-pyobj::Name kName("name");
-pyobj::Name kFullName("full_name");
-pyobj::Name kType("type");
-pyobj::Name kDescription("description");
 pyobj::Name kHoverMode("_hover_mode");
 pyobj::Name kCompact("compact");
-pyobj::Name kFunction("function");
-pyobj::Name kClass("class");
-pyobj::Name kModule("module");
 
 py::dict nothing_to_show() { return hover_result(py::none(), py::none()); }
 
@@ -34,14 +27,14 @@ void append_docstring(py::list& parts, py::handle definition) {
 // The detailed layout: the full name with the signature, the kind word or the type text, then
 // the docstring as a part of its own.
 void append_detailed(py::list& parts, py::handle self, py::handle definition) {
-    py::object full_name = definition.attr(kFullName);
-    if (!pyobj::truthy(full_name)) full_name = definition.attr(kName);
-    py::object def_type = definition.attr(kType);
-    if (equals(def_type, kFunction)) {
+    py::object full_name = definition.attr(names::full_name);
+    if (!pyobj::truthy(full_name)) full_name = definition.attr(names::name);
+    py::object def_type = definition.attr(names::type);
+    if (equals(def_type, names::function)) {
         parts.append(function_block(self, definition, "", full_name));
-    } else if (equals(def_type, kClass)) {
+    } else if (equals(def_type, names::class_)) {
         parts.append(fenced("class ", pyobj::format_value(full_name)));
-    } else if (equals(def_type, kModule)) {
+    } else if (equals(def_type, names::module)) {
         parts.append(fenced("module ", pyobj::format_value(full_name)));
     } else {
         py::object type_desc = self.attr("_get_type_description")(definition, def_type);
@@ -70,11 +63,11 @@ py::dict from_inferred(py::handle self, py::handle inferred) {
 
 // "(desc) name" when both are known, the bare name otherwise, then the docstring.
 void append_help_result(py::list& parts, py::handle h) {
-    py::object name = h.attr(kName);
+    py::object name = h.attr(names::name);
     if (!pyobj::truthy(name)) name = py::str("");
     py::object desc;
-    if (pyobj::get_attr_if_present(h, kDescription, desc)) {
-        desc = h.attr(kDescription);
+    if (pyobj::get_attr_if_present(h, names::description, desc)) {
+        desc = h.attr(names::description);
     } else {
         desc = py::str("");
     }
@@ -114,13 +107,9 @@ py::dict help_fallback(py::handle script, const workspace::Request& r) {
 }  // namespace
 
 py::object get_hover(PyObject* const* a) {
-    workspace::Request r(a);
-    pyobj::debug("[LSP] Request: get_hover line=%d, column=%d, path=%s", r.line, r.column, r.path);
-    return workspace::answer(
-        "[LSP] Error in get_hover: %s",
-        [&]() -> py::object {
-            workspace::JediLock lock;
-            py::object script = workspace::prepare_script(r);
+    return jedi_request(
+        a, "[LSP] Request: get_hover line=%d, column=%d, path=%s", "[LSP] Error in get_hover: %s",
+        [](const workspace::Request& r, py::handle script) -> py::object {
             py::object inferred = script.attr("infer")(py::arg("line") = r.line, py::arg("column") = r.column);
             if (!pyobj::truthy(inferred)) return help_fallback(script, r);
             return from_inferred(r.self, inferred);

@@ -1,6 +1,7 @@
 // One definition as a compact hover block, "(type) name: signature", and the type text of a
 // definition that is neither a function, a class nor a module.
 #include "hover/markdown.h"
+#include "hover/names.h"
 #include "lsp_bridge/bodies.h"
 
 namespace hover {
@@ -24,20 +25,13 @@ py::str function_block(py::handle self, py::handle definition, const char* label
 
 namespace {
 
-pyobj::Name kName("name");
-pyobj::Name kType("type");
-pyobj::Name kDescription("description");
-pyobj::Name kFunction("function");
-pyobj::Name kClass("class");
-pyobj::Name kModule("module");
-
 py::object compact_block(py::handle self, py::handle definition) {
-    py::object name = definition.attr(kName);
+    py::object name = definition.attr(names::name);
     if (!pyobj::truthy(name)) name = py::str("");
-    py::object def_type = definition.attr(kType);
-    if (equals(def_type, kFunction)) return function_block(self, definition, "(function) ", name);
-    if (equals(def_type, kClass)) return fenced("(class) ", pyobj::format_value(name));
-    if (equals(def_type, kModule)) return fenced("(module) ", pyobj::format_value(name));
+    py::object def_type = definition.attr(names::type);
+    if (equals(def_type, names::function)) return function_block(self, definition, "(function) ", name);
+    if (equals(def_type, names::class_)) return fenced("(class) ", pyobj::format_value(name));
+    if (equals(def_type, names::module)) return fenced("(module) ", pyobj::format_value(name));
     py::object type_desc = self.attr("_get_type_description")(definition, def_type);
     py::str shown_type = pyobj::format_value(def_type);
     py::str shown_name = pyobj::format_value(name);
@@ -64,9 +58,9 @@ py::object get_type_description(PyObject* const* a) {
     py::handle fallback_type = a[2];
     // Each read is a fresh look-up, as jedi may compute the description on every access.
     py::object present;
-    if (pyobj::get_attr_if_present(definition, kDescription, present) &&
-        pyobj::truthy(definition.attr(kDescription))) {
-        return definition.attr(kDescription);
+    if (pyobj::get_attr_if_present(definition, names::description, present) &&
+        pyobj::truthy(definition.attr(names::description))) {
+        return definition.attr(names::description);
     }
     return py::reinterpret_borrow<py::object>(fallback_type);
 }

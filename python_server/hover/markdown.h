@@ -42,11 +42,4 @@ inline py::dict hover_result(py::handle contents, py::handle error) {
     return result;
 }
 
-// a == b, as Python's `==` tests it.
-inline bool equals(py::handle a, pyobj::Name& b) {
-    int r = PyObject_RichCompareBool(a.ptr(), b.get(), Py_EQ);
-    if (r < 0) pyobj::throw_error();
-    return r == 1;
-}
-
 }  // namespace hover

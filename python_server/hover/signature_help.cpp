@@ -1,15 +1,17 @@
 // The signature-help request: the first signature jedi reports for the call at the cursor, in
 // the shape of a Monaco signature, and the index of the parameter the cursor is on.
+#include "hover/jedi_request.h"
+#include "hover/names.h"
 #include "lsp_bridge/bodies.h"
-#include "workspace/jedi_lock.h"
-#include "workspace/request.h"
 
 namespace hover {
 
 namespace {
 
-pyobj::Name kName("name");
-pyobj::Name kDescription("description");
+// The failures a missing or odd detail of a jedi object raises; they cost only that detail.
+py::object detail_errors() {
+    return py::make_tuple(py::handle(PyExc_AttributeError), py::handle(PyExc_TypeError));
+}
 
 py::dict help_result(py::handle signatures, py::handle active_parameter, py::handle error) {
     py::dict result;
@@ -24,12 +26,12 @@ py::dict help_result(py::handle signatures, py::handle active_parameter, py::han
 // description cannot be read keeps its label.
 py::dict monaco_parameter(py::handle param) {
     py::dict info;
-    info["label"] = param.attr(kName);
-    py::object types = py::make_tuple(py::handle(PyExc_AttributeError), py::handle(PyExc_TypeError));
+    info["label"] = param.attr(names::name);
+    py::object types = detail_errors();
     pyobj::except(
         types.ptr(),
         [&] {
-            py::object param_desc = param.attr(kDescription);
+            py::object param_desc = param.attr(names::description);
             if (pyobj::truthy(param_desc)) info["documentation"] = param_desc;
         },
         [](py::error_already_set&) {});
@@ -37,7 +39,7 @@ py::dict monaco_parameter(py::handle param) {
 }
 
 py::object raw_docstring(py::handle sig) {
-    py::object types = py::make_tuple(py::handle(PyExc_AttributeError), py::handle(PyExc_TypeError));
+    py::object types = detail_errors();
     return pyobj::except(
         types.ptr(),
         [&]() -> py::object {
@@ -52,7 +54,7 @@ py::dict from_signature(py::handle self, py::handle sig) {
     for (py::handle param : sig.attr("params")) params.append(monaco_parameter(param));
     py::object sig_label = self.attr("_format_signature")(sig);
     py::object docstring = raw_docstring(sig);
-    py::object sig_name = sig.attr(kName);
+    py::object sig_name = sig.attr(names::name);
     if (!pyobj::truthy(sig_name)) sig_name = py::str("function");
 
     py::dict monaco_signature;
@@ -66,20 +68,16 @@ py::dict from_signature(py::handle self, py::handle sig) {
     py::list signatures;
     signatures.append(monaco_signature);
     py::dict response = help_result(signatures, active_param, py::none());
-    pyobj::debug("[LSP] Signature help: %s, activeParam=%d", sig.attr(kName), active_param);
+    pyobj::debug("[LSP] Signature help: %s, activeParam=%d", sig.attr(names::name), active_param);
     return response;
 }
 
 }  // namespace
 
 py::object get_signature_help(PyObject* const* a) {
-    workspace::Request r(a);
-    pyobj::debug("[LSP] Request: get_signature_help line=%d, column=%d, path=%s", r.line, r.column, r.path);
-    return workspace::answer(
-        "[LSP] Error in get_signature_help: %s",
-        [&]() -> py::object {
-            workspace::JediLock lock;
-            py::object script = workspace::prepare_script(r);
+    return jedi_request(
+        a, "[LSP] Request: get_signature_help line=%d, column=%d, path=%s", "[LSP] Error in get_signature_help: %s",
+        [](const workspace::Request& r, py::handle script) -> py::object {
             py::object signatures =
                 script.attr("get_signatures")(py::arg("line") = r.line, py::arg("column") = r.column);
             if (!pyobj::truthy(signatures)) {
