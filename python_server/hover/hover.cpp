@@ -1,16 +1,13 @@
 // The hover request: jedi's inference at the cursor, one part per definition in the compact or
 // the detailed layout, and jedi's help as the fallback when inference finds nothing.
+#include "hover/calls.h"
 #include "hover/jedi_request.h"
 #include "hover/markdown.h"
-#include "hover/names.h"
 #include "lsp_bridge/bodies.h"
 
 namespace hover {
 
 namespace {
-
-pyobj::Name kHoverMode("_hover_mode");
-pyobj::Name kCompact("compact");
 
 py::dict nothing_to_show() { return hover_result(py::none(), py::none()); }
 
@@ -18,7 +15,7 @@ py::dict nothing_to_show() { return hover_result(py::none(), py::none()); }
 void append_docstring(py::list& parts, py::handle definition) {
     pyobj::except_exception(
         [&] {
-            py::object docstring = definition.attr("docstring")();
+            py::object docstring = call_method(definition, names::docstring);
             if (pyobj::truthy(docstring)) parts.append(docstring);
         },
         [](py::error_already_set&) {});
@@ -37,7 +34,7 @@ void append_detailed(py::list& parts, py::handle self, py::handle definition) {
     } else if (equals(def_type, names::module)) {
         parts.append(fenced("module ", pyobj::format_value(full_name)));
     } else {
-        py::object type_desc = self.attr("_get_type_description")(definition, def_type);
+        py::object type_desc = call_method(self, names::get_type_description, definition, def_type);
         py::str shown_name = pyobj::format_value(full_name);
         parts.append(fenced(shown_name, ": ", pyobj::format_value(type_desc)));
     }
@@ -48,8 +45,8 @@ py::dict from_inferred(py::handle self, py::handle inferred) {
     py::list parts;
     for (py::handle definition : inferred) {
         // Read per definition: a mode switched mid-request applies from the next definition.
-        if (equals(self.attr(kHoverMode), kCompact)) {
-            py::object block = self.attr("_format_compact_hover")(definition);
+        if (equals(self.attr(names::hover_mode), names::compact)) {
+            py::object block = call_method(self, names::format_compact_hover, definition);
             if (pyobj::truthy(block)) parts.append(block);
         } else {
             append_detailed(parts, self, definition);
@@ -86,7 +83,7 @@ py::dict help_fallback(py::handle script, const workspace::Request& r) {
     pyobj::debug("[LSP] infer() returned empty, trying help() as fallback");
     py::object found = pyobj::except_exception(
         [&]() -> py::object {
-            py::object help_results = script.attr("help")(py::arg("line") = r.line, py::arg("column") = r.column);
+            py::object help_results = call_at_position(script, names::help, r);
             if (!pyobj::truthy(help_results)) return py::none();
             py::list parts;
             for (py::handle h : help_results) append_help_result(parts, h);
@@ -110,7 +107,7 @@ py::object get_hover(PyObject* const* a) {
     return jedi_request(
         a, "[LSP] Request: get_hover line=%d, column=%d, path=%s", "[LSP] Error in get_hover: %s",
         [](const workspace::Request& r, py::handle script) -> py::object {
-            py::object inferred = script.attr("infer")(py::arg("line") = r.line, py::arg("column") = r.column);
+            py::object inferred = call_at_position(script, names::infer, r);
             if (!pyobj::truthy(inferred)) return help_fallback(script, r);
             return from_inferred(r.self, inferred);
         },

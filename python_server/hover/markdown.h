@@ -1,24 +1,21 @@
-// The pieces of hover markdown: one-line python code blocks, and the rule between parts.
+// The pieces of hover markdown: one-line python code blocks between "```python\n" and "\n```",
+// and the rule between parts.
 #pragma once
 
-#include "pyobj/pyobj.h"
+#include "hover/names.h"
 
 namespace hover {
-
-inline constexpr const char* kOpenFence = "```python\n";
-inline constexpr const char* kCloseFence = "\n```";
-inline constexpr const char* kPartSeparator = "\n\n---\n\n";
 
 // The opening fence, the given str parts, the closing fence. Values that are not text yet go
 // through pyobj::format_value first, in the order an f-string would format them.
 template <class... Parts>
 py::str fenced(const Parts&... parts) {
-    return pyobj::concat(kOpenFence, parts..., kCloseFence);
+    return pyobj::concat(py::handle(names::open_fence), parts..., py::handle(names::close_fence));
 }
 
-// kPartSeparator.join(parts): a part that is not a str fails the join (TypeError).
+// "\n\n---\n\n".join(parts): a part that is not a str fails the join (TypeError).
 inline py::str join_parts(py::handle parts) {
-    return py::reinterpret_steal<py::str>(pyobj::check(PyUnicode_Join(py::str(kPartSeparator).ptr(), parts.ptr())));
+    return py::reinterpret_steal<py::str>(pyobj::check(PyUnicode_Join(names::part_separator.get(), parts.ptr())));
 }
 
 // The block of a definition of type "function": `label`, `name` and its first signature as
@@ -29,16 +26,16 @@ py::str function_block(py::handle self, py::handle definition, const char* label
 // {"kind": "markdown", "value": text}
 inline py::dict markdown(py::handle text) {
     py::dict contents;
-    contents["kind"] = "markdown";
-    contents["value"] = text;
+    set_item(contents, names::kind, names::markdown);
+    set_item(contents, names::value, text);
     return contents;
 }
 
 // {"contents": contents, "error": error}: every hover answer has exactly these two keys.
 inline py::dict hover_result(py::handle contents, py::handle error) {
     py::dict result;
-    result["contents"] = contents;
-    result["error"] = error;
+    set_item(result, names::contents, contents);
+    set_item(result, names::error, error);
     return result;
 }
 

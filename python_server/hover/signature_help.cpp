@@ -1,5 +1,6 @@
 // The signature-help request: the first signature jedi reports for the call at the cursor, in
 // the shape of a Monaco signature, and the index of the parameter the cursor is on.
+#include "hover/calls.h"
 #include "hover/jedi_request.h"
 #include "hover/names.h"
 #include "lsp_bridge/bodies.h"
@@ -15,10 +16,10 @@ py::object detail_errors() {
 
 py::dict help_result(py::handle signatures, py::handle active_parameter, py::handle error) {
     py::dict result;
-    result["signatures"] = signatures;
-    result["activeSignature"] = 0;
-    result["activeParameter"] = active_parameter;
-    result["error"] = error;
+    set_item(result, names::signatures, signatures);
+    set_item(result, names::active_signature, py::int_(0));
+    set_item(result, names::active_parameter, active_parameter);
+    set_item(result, names::error, error);
     return result;
 }
 
@@ -26,13 +27,13 @@ py::dict help_result(py::handle signatures, py::handle active_parameter, py::han
 // description cannot be read keeps its label.
 py::dict monaco_parameter(py::handle param) {
     py::dict info;
-    info["label"] = param.attr(names::name);
+    set_item(info, names::label, param.attr(names::name));
     py::object types = detail_errors();
     pyobj::except(
         types.ptr(),
         [&] {
             py::object param_desc = param.attr(names::description);
-            if (pyobj::truthy(param_desc)) info["documentation"] = param_desc;
+            if (pyobj::truthy(param_desc)) set_item(info, names::documentation, param_desc);
         },
         [](py::error_already_set&) {});
     return info;
@@ -43,7 +44,7 @@ py::object raw_docstring(py::handle sig) {
     return pyobj::except(
         types.ptr(),
         [&]() -> py::object {
-            py::object docstring = sig.attr("docstring")(py::arg("raw") = true);
+            py::object docstring = sig.attr(names::docstring)(py::arg("raw") = true);
             return pyobj::truthy(docstring) ? docstring : py::str("");
         },
         [](py::error_already_set&) -> py::object { return py::str(""); });
@@ -51,19 +52,19 @@ py::object raw_docstring(py::handle sig) {
 
 py::dict from_signature(py::handle self, py::handle sig) {
     py::list params;
-    for (py::handle param : sig.attr("params")) params.append(monaco_parameter(param));
-    py::object sig_label = self.attr("_format_signature")(sig);
+    for (py::handle param : sig.attr(names::params)) params.append(monaco_parameter(param));
+    py::object sig_label = call_method(self, names::format_signature, sig);
     py::object docstring = raw_docstring(sig);
     py::object sig_name = sig.attr(names::name);
     if (!pyobj::truthy(sig_name)) sig_name = py::str("function");
 
     py::dict monaco_signature;
-    monaco_signature["label"] = pyobj::steal(PyNumber_Add(sig_name.ptr(), sig_label.ptr()));
-    monaco_signature["documentation"] = docstring;
-    monaco_signature["parameters"] = params;
+    set_item(monaco_signature, names::label, pyobj::steal(PyNumber_Add(sig_name.ptr(), sig_label.ptr())));
+    set_item(monaco_signature, names::documentation, docstring);
+    set_item(monaco_signature, names::parameters, params);
 
     // jedi computes the index on every read; once is enough.
-    py::object index = sig.attr("index");
+    py::object index = sig.attr(names::index);
     py::object active_param = index.is_none() ? py::object(py::int_(0)) : index;
     py::list signatures;
     signatures.append(monaco_signature);
@@ -78,8 +79,7 @@ py::object get_signature_help(PyObject* const* a) {
     return jedi_request(
         a, "[LSP] Request: get_signature_help line=%d, column=%d, path=%s", "[LSP] Error in get_signature_help: %s",
         [](const workspace::Request& r, py::handle script) -> py::object {
-            py::object signatures =
-                script.attr("get_signatures")(py::arg("line") = r.line, py::arg("column") = r.column);
+            py::object signatures = call_at_position(script, names::get_signatures, r);
             if (!pyobj::truthy(signatures)) {
                 pyobj::debug("[LSP] No signatures found");
                 return help_result(py::list(), py::int_(0), py::none());
