@@ -117,13 +117,6 @@ def test_only_the_first_signature(lsp, bridge):
     assert result["activeSignature"] == 0
 
 
-def test_label_uses_the_signature_formatter(lsp, bridge):
-    with mock.patch.object(bridge, "_format_signature", return_value="<formatted>") as formatter:
-        s = sig(name="f")
-        assert help_with(lsp, bridge, [s])["signatures"][0]["label"] == "f<formatted>"
-    formatter.assert_called_once_with(s)
-
-
 def test_no_signatures(lsp, bridge, logs):
     assert help_with(lsp, bridge, []) == EMPTY
     assert logs.calls[-1] == ("DEBUG", "[LSP] No signatures found", ())
@@ -170,9 +163,13 @@ def test_failures_answer_with_error(lsp, bridge, logs, signatures, text):
     assert logs.calls[-1] == ("ERROR", "[LSP] Error in get_signature_help: %s", (text,))
 
 
-def test_signature_formatter_value_error_fails_the_request(lsp, bridge):
+def test_label_is_name_and_signature_formatter_text(lsp, bridge):
+    s = sig(name="f")
+    with mock.patch.object(bridge, "_format_signature", return_value="<formatted>") as formatter:
+        assert help_with(lsp, bridge, [s])["signatures"][0]["label"] == "f<formatted>"
+    formatter.assert_called_once_with(s)
     with mock.patch.object(bridge, "_format_signature", side_effect=ValueError("fmt")):
-        assert help_with(lsp, bridge, [sig()]) == dict(EMPTY, error="fmt")
+        assert help_with(lsp, bridge, [s]) == dict(EMPTY, error="fmt")
 
 
 def test_base_exceptions_pass_through(lsp, bridge):
