@@ -1,0 +1,42 @@
+// The pieces of hover markdown: one-line python code blocks between "```python\n" and "\n```",
+// and the rule between parts.
+#pragma once
+
+#include "hover/names.h"
+
+namespace hover {
+
+// The opening fence, the given str parts, the closing fence. Values that are not text yet go
+// through pyobj::format_value first, in the order an f-string would format them.
+template <class... Parts>
+py::str fenced(const Parts&... parts) {
+    return pyobj::concat(py::handle(names::open_fence), parts..., py::handle(names::close_fence));
+}
+
+// "\n\n---\n\n".join(parts): a part that is not a str fails the join (TypeError).
+inline py::str join_parts(py::handle parts) {
+    return py::reinterpret_steal<py::str>(pyobj::check(PyUnicode_Join(names::part_separator.get(), parts.ptr())));
+}
+
+// The block of a definition of type "function": `label`, `name` and its first signature as
+// self._format_signature makes it; `label` and `name` alone when there is no signature or the
+// signature work fails.
+py::str function_block(py::handle self, py::handle definition, const char* label, py::handle name);
+
+// {"kind": "markdown", "value": text}
+inline py::dict markdown(py::handle text) {
+    py::dict contents;
+    set_item(contents, names::kind, names::markdown);
+    set_item(contents, names::value, text);
+    return contents;
+}
+
+// {"contents": contents, "error": error}: every hover answer has exactly these two keys.
+inline py::dict hover_result(py::handle contents, py::handle error) {
+    py::dict result;
+    set_item(result, names::contents, contents);
+    set_item(result, names::error, error);
+    return result;
+}
+
+}  // namespace hover

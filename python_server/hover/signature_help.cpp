@@ -1,0 +1,92 @@
+// The signature-help request: the first signature jedi reports for the call at the cursor, in
+// the shape of a Monaco signature, and the index of the parameter the cursor is on.
+#include "hover/calls.h"
+#include "hover/jedi_request.h"
+#include "hover/names.h"
+#include "lsp_bridge/bodies.h"
+
+namespace hover {
+
+namespace {
+
+// The failures a missing or odd detail of a jedi object raises; they cost only that detail.
+py::object detail_errors() {
+    return py::make_tuple(py::handle(PyExc_AttributeError), py::handle(PyExc_TypeError));
+}
+
+py::dict help_result(py::handle signatures, py::handle active_parameter, py::handle error) {
+    py::dict result;
+    set_item(result, names::signatures, signatures);
+    set_item(result, names::active_signature, py::int_(0));
+    set_item(result, names::active_parameter, active_parameter);
+    set_item(result, names::error, error);
+    return result;
+}
+
+// {"label": name} plus "documentation" when jedi describes the parameter; a parameter whose
+// description cannot be read keeps its label.
+py::dict monaco_parameter(py::handle param) {
+    py::dict info;
+    set_item(info, names::label, param.attr(names::name));
+    py::object types = detail_errors();
+    pyobj::except(
+        types.ptr(),
+        [&] {
+            py::object param_desc = param.attr(names::description);
+            if (pyobj::truthy(param_desc)) set_item(info, names::documentation, param_desc);
+        },
+        [](py::error_already_set&) {});
+    return info;
+}
+
+py::object raw_docstring(py::handle sig) {
+    py::object types = detail_errors();
+    return pyobj::except(
+        types.ptr(),
+        [&]() -> py::object {
+            py::object docstring = sig.attr(names::docstring)(py::arg("raw") = true);
+            return pyobj::truthy(docstring) ? docstring : py::str("");
+        },
+        [](py::error_already_set&) -> py::object { return py::str(""); });
+}
+
+py::dict from_signature(py::handle self, py::handle sig) {
+    py::list params;
+    for (py::handle param : sig.attr(names::params)) params.append(monaco_parameter(param));
+    py::object sig_label = call_method(self, names::format_signature, sig);
+    py::object docstring = raw_docstring(sig);
+    py::object sig_name = sig.attr(names::name);
+    if (!pyobj::truthy(sig_name)) sig_name = py::str("function");
+
+    py::dict monaco_signature;
+    set_item(monaco_signature, names::label, pyobj::steal(PyNumber_Add(sig_name.ptr(), sig_label.ptr())));
+    set_item(monaco_signature, names::documentation, docstring);
+    set_item(monaco_signature, names::parameters, params);
+
+    // jedi computes the index on every read; once is enough.
+    py::object index = sig.attr(names::index);
+    py::object active_param = index.is_none() ? py::object(py::int_(0)) : index;
+    py::list signatures;
+    signatures.append(monaco_signature);
+    py::dict response = help_result(signatures, active_param, py::none());
+    pyobj::debug("[LSP] Signature help: %s, activeParam=%d", sig.attr(names::name), active_param);
+    return response;
+}
+
+}  // namespace
+
+py::object get_signature_help(PyObject* const* a) {
+    return jedi_request(
+        a, "[LSP] Request: get_signature_help line=%d, column=%d, path=%s", "[LSP] Error in get_signature_help: %s",
+        [](const workspace::Request& r, py::handle script) -> py::object {
+            py::object signatures = call_at_position(script, names::get_signatures, r);
+            if (!pyobj::truthy(signatures)) {
+                pyobj::debug("[LSP] No signatures found");
+                return help_result(py::list(), py::int_(0), py::none());
+            }
+            return from_signature(r.self, signatures[py::int_(0)]);
+        },
+        [](py::handle error) -> py::object { return help_result(py::list(), py::int_(0), error); });
+}
+
+}  // namespace hover
