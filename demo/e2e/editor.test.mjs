@@ -45,7 +45,7 @@ async function main() {
       // A step calls this at the moment that proves its point; otherwise
       // (and always on failure) the screen is taken when the step ends.
       const takeShot = async () => {
-        await page.screenshot({ path: shot });
+        await page.screenshot({ path: shot, animations: 'disabled' });
         shotTaken = true;
       };
       try {
@@ -53,7 +53,7 @@ async function main() {
       } catch (e) {
         error = e;
       }
-      if (error || !shotTaken) await page.screenshot({ path: shot }).catch(() => {});
+      if (error || !shotTaken) await page.screenshot({ path: shot, animations: 'disabled' }).catch(() => {});
       const ok = error === null;
       results.push({ id: step.id, title: step.title, ok, error: ok ? null : String(error.message || error), screenshot: shot });
       console.log(`${ok ? 'PASS' : 'FAIL'} (${step.id}) ${step.title}${ok ? '' : `\n     ${error.message || error}`}`);
