@@ -72,10 +72,7 @@ PyObject* run_body(const MethodSpec& spec, PyObject* globals, PyObject* const* b
     try {
         pyobj::GlobalsScope scope(globals);
         py::object result = spec.body(bound);
-        if (spec.check_str_return && result.ptr() != Py_None && !has_type(result.ptr(), &PyUnicode_Type)) {
-            PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "str", Py_TYPE(result.ptr())->tp_name);
-            return nullptr;
-        }
+        if (spec.check_str_return) pyobj::require_str_result(result, kAcceptSubclasses);
         return result.release().ptr();
     } catch (...) {
         pyobj::set_error_from_current_exception();

@@ -21,10 +21,7 @@ py::object from_full_text(py::handle signature) {
         py::object cut = pyobj::steal(PySlice_New(paren_idx.ptr(), nullptr, nullptr));
         result = pyobj::steal(PyObject_GetItem(full_sig.ptr(), cut.ptr()));
     }
-    if (!PyUnicode_CheckExact(result.ptr()) && !result.is_none()) {
-        PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "str", Py_TYPE(result.ptr())->tp_name);
-        pyobj::throw_error();
-    }
+    pyobj::require_str_result(result);  // inside the handler's region, so a non-str falls back
     return result;
 }
 

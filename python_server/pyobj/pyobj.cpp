@@ -30,6 +30,18 @@ void set_error_from_current_exception() noexcept {
     }
 }
 
+void raise(PyObject* type, const char* message) {
+    PyErr_SetString(type, message);
+    throw_error();
+}
+
+void require_str_result(py::handle result, bool accept_subclasses) {
+    PyObject* obj = result.ptr();
+    if (obj == Py_None || PyUnicode_CheckExact(obj) || (accept_subclasses && PyUnicode_Check(obj))) return;
+    PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "str", Py_TYPE(obj)->tp_name);
+    throw_error();
+}
+
 namespace {
 // initial-exec: one word of static TLS, read on every call without a __tls_get_addr call.
 __attribute__((tls_model("initial-exec"))) thread_local PyObject* t_globals = nullptr;

@@ -36,6 +36,13 @@ private:
 // C++ exception crosses into the interpreter.
 void set_error_from_current_exception() noexcept;
 
+// raise type(message)
+[[noreturn]] void raise(PyObject* type, const char* message);
+
+// The str result check of the methods declared to return str: a str (or None) passes, anything
+// else is TypeError "Expected str, got <type>".
+void require_str_result(py::handle result, bool accept_subclasses = false);
+
 inline PyObject* check(PyObject* o) {
     if (!o) throw_error();
     return o;

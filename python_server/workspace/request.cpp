@@ -6,11 +6,6 @@
 namespace workspace {
 
 namespace {
-[[noreturn]] void value_error(const char* message) {
-    PyErr_SetString(PyExc_ValueError, message);
-    pyobj::throw_error();
-}
-
 bool is_int_at_least(py::handle value, long minimum) {
     if (!PyLong_Check(value.ptr())) return false;
     py::int_ bound(minimum);
@@ -21,9 +16,9 @@ bool is_int_at_least(py::handle value, long minimum) {
 }  // namespace
 
 void validate(const Request& r) {
-    if (!PyUnicode_Check(r.code.ptr())) value_error("code must be a string");
-    if (!is_int_at_least(r.line, 1)) value_error("line must be a positive integer (1-based)");
-    if (!is_int_at_least(r.column, 0)) value_error("column must be a non-negative integer (0-based)");
+    if (!PyUnicode_Check(r.code.ptr())) pyobj::raise(PyExc_ValueError, "code must be a string");
+    if (!is_int_at_least(r.line, 1)) pyobj::raise(PyExc_ValueError, "line must be a positive integer (1-based)");
+    if (!is_int_at_least(r.column, 0)) pyobj::raise(PyExc_ValueError, "column must be a non-negative integer (0-based)");
 }
 
 void sync_if_needed(const Request& r) {
