@@ -106,8 +106,8 @@ asan: build-asan39
 # on reports whose stack passes through the module's own code.
 VALGRIND_ROUNDS ?= 1
 valgrind: build39
-	PYTHONMALLOC=malloc valgrind --tool=memcheck --num-callers=30 --log-file=$(BUILD)/valgrind.log \
-	    $(RUN39) tools/exercise.py $(VALGRIND_ROUNDS)
+	PYTHONMALLOC=malloc PYTHONPYCACHEPREFIX=$(BUILD)/pycache39 valgrind --tool=memcheck --num-callers=30 \
+	    --log-file=$(BUILD)/valgrind.log $(PY39) tools/exercise.py $(VALGRIND_ROUNDS)
 	$(RUN39) tools/valgrind_check.py $(BUILD)/valgrind.log
 
 test39: build39 build-variant39
