@@ -33,7 +33,9 @@ py::object module_file_path(py::handle self, py::handle file_stem) {
 bool refuse_unsafe_name(py::handle name, py::handle file_stem) {
     // A separator, a NUL or a dot-only name could lead out of the flat directory: refuse it
     // rather than write or remove anything anywhere else.
-    py::str text = py::reinterpret_borrow<py::str>(file_stem);
+    // Tested on an exact str copy: format() of a key may return a str subclass whose own
+    // __contains__ or __eq__ would answer these tests falsely.
+    py::str text = py::reinterpret_steal<py::str>(pyobj::check(PyUnicode_FromObject(file_stem.ptr())));
     py::object os = global("os");
     bool unsafe = text.equal(py::str(".")) || text.equal(py::str(".."));
     const py::object separators[] = {py::str("/"), py::str("\\"), py::str(std::string(1, '\0')), os.attr("sep"),
