@@ -151,7 +151,7 @@ SPECIAL = {
     "deep calls": "y = " + "f(" * 200 + ")" * 200 + "\n",
     "deep attributes": "y = x" + ".a" * 5000 + "\n",
     "deep blocks": deep_blocks(90),
-    "long binop": "y = " + " + ".join(["1"] * 20000) + "\n",
+    "long binop": "y = " + " + ".join(["1"] * 5000) + "\n",
     "unclosed string": "s = '''never closed\nimport os\nos.",
     "tabs and spaces": "if x:\n\tpass\n        pass\n",
     "import alias": "import numpy as n",
