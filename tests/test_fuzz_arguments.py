@@ -16,6 +16,9 @@ from reliability_helpers import fake_bridge, fuzz_settings
 
 from answer_shapes import MARKER, REQUESTS, check_answer, check_record  # noqa: I100 (from tools/)
 
+# IntReturnsBool's __int__ gives a bool, which int() accepts with a warning.
+pytestmark = pytest.mark.filterwarnings("ignore:__int__ returned non-int")
+
 REQUEST_PARAMS = (("code", "str", False), ("line", "int", False), ("column", "int", False),
                   ("path", "str", True), ("modules", "dict", True), ("dirty_files", "dict", True))
 # name -> parameters after self: (name, kind, defaults to None)

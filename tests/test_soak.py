@@ -1,0 +1,43 @@
+"""A shortened soak (tools/soak.py; `make soak` runs the full 5,000 requests and 10,000 calls per
+method): in its own interpreter, so that file descriptors, threads and memory are the bridge's
+and jedi's alone."""
+import json
+import os
+import subprocess
+import sys
+
+import pytest
+
+from conftest import DEVHOST, ROOT
+
+REQUESTS = 1000
+REFCOUNT_CALLS = 300
+
+
+@pytest.fixture(scope="module")
+def figures():
+    env = dict(os.environ, LSP_BRIDGE_DEVHOST=DEVHOST)
+    proc = subprocess.run([sys.executable, os.path.join(ROOT, "tools", "soak.py"), "--json", "--requests",
+                           str(REQUESTS), "--refcount-calls", str(REFCOUNT_CALLS)],
+                          capture_output=True, text=True, env=env, cwd=ROOT, timeout=600)
+    lines = [line for line in proc.stdout.splitlines() if line.startswith("SOAK ")]
+    assert lines, proc.stderr[-3000:]
+    return json.loads(lines[-1][len("SOAK "):])
+
+
+def test_requests_leave_memory_files_and_threads_as_they_were(figures):
+    soak = figures["requests_part"]
+    assert soak["answers"] == REQUESTS and soak["errors"] == 0
+    assert soak["baseline_after"] == REQUESTS // 2
+    assert soak["rss_growth"] < 0.05, soak["rss_curve_kb"]
+    assert (soak["fds"], soak["threads"], soak["os_threads"]) == (
+        soak["fds_after"], soak["threads_after"], soak["os_threads_after"])
+    assert soak["sync_dir_ok"] and soak["sync_dir_files"] == 20
+
+
+def test_no_reference_count_drifts(figures):
+    drift = figures["refcounts"]
+    assert len(drift) == 25
+    assert {label: d["arguments"] for label, d in drift.items() if any(d["arguments"])} == {}
+    assert all(abs(x) <= 75 for d in drift.values() for x in d["singletons"]), drift
+    assert figures["problems"] == []

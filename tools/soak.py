@@ -1,0 +1,321 @@
+"""Soak run of one bridge: mixed requests on real jedi, then reference counts on fake jedi.
+
+Part 1: N mixed requests (completion, hover in both modes, signature help, diagnostics) on one
+bridge that syncs 20 modules with dirty files changing on every request, and deletes one now
+and then. Measured: resident memory after the first 500 requests (or half of a shorter run,
+as jedi's caches fill during the first few hundred) and at the end, open file descriptors and threads before and after, and whether the sync directory holds
+exactly the expected files with the expected contents. Every answer is checked for its shape.
+
+Part 2: every method and the diagnostics sort key called M times with the same argument
+objects, jedi replaced by a fake: sys.getrefcount of each argument and of None/True/False must
+not drift.
+
+    python tools/soak.py [--requests 5000] [--refcount-calls 10000] [--json]
+
+Prints the figures; exits 1 when a limit is broken."""
+import argparse
+import gc
+import json
+import os
+import random
+import sys
+import threading
+import time
+from unittest import mock
+
+TOOLS = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.environ.get("LSP_BRIDGE_DEVHOST") or os.path.join(os.path.dirname(TOOLS), "devhost"))
+
+from answer_shapes import check_answer  # noqa: E402
+from jedi_fakes import FakeName, FakeScript, FakeSignature  # noqa: E402
+
+WARMUP_THREAD = "LSP-corvane-preload"
+RSS_GROWTH_LIMIT = 0.05
+# None/True/False drift a little while the interpreter's caches settle (a few hundred at most,
+# shrinking as the run goes on); a leak of one reference per call, or per few calls, would be
+# a quarter of the calls or more.
+SINGLETON_SLACK = 0.25
+SINGLETONS = (None, True, False)
+
+
+def lsp_bridge():
+    from corvane_master.python_server import lsp_bridge as module
+    return module
+
+
+def join_warmups():
+    for t in threading.enumerate():
+        if t.name == WARMUP_THREAD:
+            t.join(120)
+
+
+def rss_kb():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") // 1024
+
+
+def open_fds():
+    return len(os.listdir("/proc/self/fd"))
+
+
+def os_threads():
+    return len(os.listdir("/proc/self/task"))
+
+
+# --- part 1: mixed requests ----------------------------------------------------------------------
+
+def module_source(i, version):
+    return (f'"""Module {i}, version {version}."""\nimport os\n\n\nclass Shape{i}:\n'
+            f'    """A shape."""\n\n    def area(self, scale: int = {version}) -> float:\n'
+            f'        """Area times scale."""\n        return {i} * scale\n\n\n'
+            f'def make{i}(size, *, name="s{i}"):\n    return Shape{i}()\n')
+
+
+def edited_code(i, other, version):
+    """The module being edited, with the lines the requests point at appended."""
+    head = module_source(i, version) + f"\nfrom mod{other} import Shape{other}, make{other}\n"
+    tail = [f"shape = make{other}(3, name='x')", "shape.ar", f"make{other}(1, ", "os.path.jo"]
+    code = head + "\n".join(tail) + "\n"
+    last = head.count("\n") + 1  # 1-based line of tail[0]
+    return code, {"get_completions": (last + 1, 8), "get_hover": (last, 3), "get_signature_help": (last + 2, 9),
+                  "completion2": (last + 3, 10)}
+
+
+def mixed_requests(bridge, count, modules=20, seed=1, baseline_at=None):
+    rnd = random.Random(seed)
+    names = [f"mod{i}" for i in range(modules)]
+    saved = {n: module_source(i, 0) for i, n in enumerate(names)}
+    expected = {}
+    figures = {"errors": 0, "answers": 0}
+    baseline_at = baseline_at or min(500, max(1, count // 2))
+    kinds = ("get_completions", "get_hover", "get_signature_help", "get_diagnostics", "get_hover", "completion2")
+    for n in range(count):
+        i = rnd.randrange(modules)
+        if n % 50 == 25:  # the user saves a module now and then
+            saved[names[i]] = module_source(i, n)
+        dirty = {names[j]: module_source(j, n) for j in rnd.sample(range(modules), rnd.randrange(1, 4))}
+        code, positions = edited_code(i, (i + 1) % modules, n)
+        kind = kinds[n % len(kinds)]
+        if kind == "get_diagnostics":
+            answer = bridge.get_diagnostics(code, names[i])
+        else:
+            method = "get_completions" if kind == "completion2" else kind
+            if method == "get_hover":
+                bridge.set_hover_mode("detailed" if n % 12 == 1 else "compact")
+            answer = getattr(bridge, method)(code, *positions[kind], names[i], saved, dirty)
+            expected.update({f"{k}.py": v for k, v in {**saved, **dirty}.items()})
+            kind = method
+        check_answer(kind, answer, strict=True)
+        figures["answers"] += 1
+        figures["errors"] += answer["error"] is not None
+        if n % 97 == 96:
+            gone = names[rnd.randrange(modules)]
+            bridge.delete_module(gone)
+            expected.pop(f"{gone}.py", None)
+        if n + 1 == baseline_at:
+            gc.collect()
+            figures["rss_baseline_kb"], figures["baseline_after"] = rss_kb(), n + 1
+        if (n + 1) % max(1, count // 10) == 0:
+            figures.setdefault("rss_curve_kb", []).append(rss_kb())
+    bridge.set_hover_mode("compact")
+    return figures, expected
+
+
+def sync_directory_matches(bridge, expected):
+    folder = bridge._temp_dir.name
+    found = {}
+    for name in os.listdir(folder):
+        with open(os.path.join(folder, name), encoding="utf-8") as f:
+            found[name] = f.read()
+    return found == expected
+
+
+def soak_requests(count):
+    lsp = lsp_bridge()
+    bridge = lsp.LSPBridge()
+    join_warmups()
+    bridge.get_completions("import os\nos.", 2, 3)  # jedi's helper process is up from here on
+    gc.collect()
+    before = {"fds": open_fds(), "threads": threading.active_count(), "os_threads": os_threads(),
+              "rss_start_kb": rss_kb()}
+    started = time.perf_counter()
+    figures, expected = mixed_requests(bridge, count)
+    figures["seconds"] = round(time.perf_counter() - started, 1)
+    gc.collect()
+    figures.update(before)
+    figures.update({"requests": count, "rss_end_kb": rss_kb(), "fds_after": open_fds(),
+                    "threads_after": threading.active_count(), "os_threads_after": os_threads(),
+                    "sync_dir_ok": sync_directory_matches(bridge, expected), "sync_dir_files": len(expected)})
+    figures["rss_growth"] = round(figures["rss_end_kb"] / figures["rss_baseline_kb"] - 1, 4)
+    bridge.cleanup()
+    return figures
+
+
+# --- part 2: reference counts --------------------------------------------------------------------
+
+def capture_sort_key(bridge):
+    """The key function that get_diagnostics makes for its sort, caught while the sort runs."""
+    method_type = type(type(bridge).get_diagnostics)
+    found = []
+
+    class Marker(dict):
+        def get(self, *args):
+            found.extend(o for o in gc.get_objects() if type(o) is method_type and o.__name__ == "<lambda>")
+            return dict.get(self, *args)
+
+    bridge._check_unresolved_imports = lambda code, module_name: [Marker(severity=8)]
+    try:
+        bridge.get_diagnostics("x = 1\n")
+    finally:
+        del bridge._check_unresolved_imports
+    return found[0]
+
+
+def fresh(text):
+    """A str object of its own (literals are shared and interned)."""
+    return "".join(list(text))
+
+
+def refcount_cases(bridge, key):
+    """(label, callable, arguments); the arguments are the objects whose counts are watched."""
+    code = fresh("import os\nimport no_such_module_z\nx = undefined_z\nos.pa")
+    big = int("100000")  # beyond the small-int cache
+    path = fresh("main_z")
+    modules = {fresh("mod_z"): fresh("VALUE = 1\n")}
+    dirty = {fresh("mod_z"): fresh("VALUE = 2\n")}
+    definition = FakeName(fresh("greet"), signatures=[FakeSignature(fresh("greet"))])
+    cls = type(bridge)
+
+    def scratch_lifecycle():
+        other = cls.__new__(cls)
+        cls.__init__(other)
+        join_warmups()
+        other.cleanup()
+
+    return [
+        ("preload_corvane_module", bridge.preload_corvane_module, ()),
+        ("preload_corvane_module_async", lambda: (bridge.preload_corvane_module_async(), join_warmups()), ()),
+        ("set_hover_mode", bridge.set_hover_mode, (fresh("compact"),)),
+        ("set_hover_mode invalid", bridge.set_hover_mode, (fresh("verbose"),)),
+        ("update_sys_paths", bridge.update_sys_paths, ([fresh("/nowhere/a"), fresh("/nowhere/a")],)),
+        ("_get_word_prefix", bridge._get_word_prefix, (code, 4, 5)),
+        ("_format_signature", bridge._format_signature, (definition.get_signatures()[0],)),
+        ("_format_compact_hover", bridge._format_compact_hover, (definition,)),
+        ("_get_type_description", bridge._get_type_description, (definition, fresh("fallback"))),
+        ("_is_module_name", bridge._is_module_name, (path,)),
+        ("sync_modules", bridge.sync_modules, (modules, dirty)),
+        ("delete_module", bridge.delete_module, (fresh("gone_z"),)),
+        ("get_completions", bridge.get_completions, (code, 4, 5, path, modules, dirty)),
+        ("get_completions refused", bridge.get_completions, (code, fresh("4"), 5)),
+        ("get_completions bad line", bridge.get_completions, (code, 0, big)),
+        ("set_workspace", bridge.set_workspace, (path,)),
+        ("get_signature_help", bridge.get_signature_help, (code, big, 5, path, modules, dirty)),
+        ("get_hover", bridge.get_hover, (code, 4, 5, path, modules, dirty)),
+        ("get_diagnostics", bridge.get_diagnostics, (code, path)),
+        ("_run_pyflakes", bridge._run_pyflakes, (code, path)),
+        ("_parse_pyflakes_message", bridge._parse_pyflakes_message, (fresh("<e>:3:1: 'x' unused"), big)),
+        ("_check_unresolved_imports", bridge._check_unresolved_imports, (code, path)),
+        ("_can_resolve_import", bridge._can_resolve_import, (fresh("no_such_module_z"),)),
+        ("sort key", key, ({fresh("severity"): big},)),
+        ("__init__+cleanup", scratch_lifecycle, ()),
+    ]
+
+
+def watched(args):
+    """The arguments and what they hold; small ints are shared by the whole interpreter."""
+    objects = []
+    for a in args:
+        objects.append(a)
+        if isinstance(a, dict):
+            objects += [o for kv in a.items() for o in kv]
+        elif isinstance(a, list):
+            objects += a
+    return [o for o in objects if not (type(o) is int and -5 <= o <= 256)]
+
+
+def refcounts(objects):
+    return [sys.getrefcount(o) for o in objects]
+
+
+def call_quietly(fn, args):
+    try:
+        fn(*args)
+    except TypeError:  # the refused cases
+        pass
+
+
+def refcount_drift(calls):
+    lsp = lsp_bridge()
+    drift = {}
+    with mock.patch.object(lsp.jedi, "Script", FakeScript):
+        bridge = lsp.LSPBridge()
+        join_warmups()
+        cases = refcount_cases(bridge, capture_sort_key(bridge))
+        # The interpreter settles first (caches, free lists, dict sizes), or the first case
+        # measured sees a drift of None that is no leak.
+        for label, fn, args in cases:
+            for _ in range(min(calls, 300)):
+                call_quietly(fn, args)
+        for label, fn, args in cases:
+            objects = watched(args) + [bridge]
+            gc.collect()
+            singles, counts = refcounts(SINGLETONS), refcounts(objects)
+            for _ in range(calls):
+                call_quietly(fn, args)
+            gc.collect()
+            singles_after, counts_after = refcounts(SINGLETONS), refcounts(objects)
+            drift[label] = {"arguments": [b - a for a, b in zip(counts, counts_after)],
+                            "singletons": [b - a for a, b in zip(singles, singles_after)]}
+        join_warmups()
+        bridge.cleanup()
+    return drift
+
+
+# --- the verdict -------------------------------------------------------------------------------
+
+def problems(figures):
+    found = []
+    soak = figures.get("requests_part")
+    if soak:
+        if soak["rss_growth"] >= RSS_GROWTH_LIMIT:
+            found.append(f"resident memory grew {soak['rss_growth']:.1%} after the first {soak['baseline_after']}")
+        for what in ("fds", "threads", "os_threads"):
+            if soak[what] != soak[f"{what}_after"]:
+                found.append(f"{what}: {soak[what]} before, {soak[f'{what}_after']} after")
+        if not soak["sync_dir_ok"]:
+            found.append("the sync directory does not hold exactly the expected files")
+    slack = max(50, figures.get("refcount_calls", 0) * SINGLETON_SLACK)
+    for label, d in figures.get("refcounts", {}).items():
+        if any(d["arguments"]) or any(abs(x) > slack for x in d["singletons"]):
+            found.append(f"reference counts drift in {label}: {d}")
+    return found
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--requests", type=int, default=5000)
+    parser.add_argument("--refcount-calls", type=int, default=10000)
+    parser.add_argument("--json", action="store_true", help="print the figures as one JSON line")
+    options = parser.parse_args(argv)
+    figures = {}
+    if options.requests:
+        figures["requests_part"] = soak_requests(options.requests)
+    if options.refcount_calls:
+        started = time.perf_counter()
+        figures["refcounts"] = refcount_drift(options.refcount_calls)
+        figures["refcount_seconds"] = round(time.perf_counter() - started, 1)
+        figures["refcount_calls"] = options.refcount_calls
+    figures["problems"] = problems(figures)
+    if options.json:
+        print("SOAK " + json.dumps(figures))
+    else:
+        print(json.dumps({k: v for k, v in figures.items() if k != "refcounts"}, indent=2))
+        worst = max((max(map(abs, d["singletons"])) for d in figures.get("refcounts", {}).values()), default=0)
+        print(f"refcounts: {len(figures.get('refcounts', {}))} cases, argument drift 0 everywhere: "
+              f"{not any(any(d['arguments']) for d in figures.get('refcounts', {}).values())}, "
+              f"largest None/True/False drift {worst}")
+    return 1 if figures["problems"] else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
