@@ -64,7 +64,7 @@ def check_flat_and_expected(sync_dir, expected):
             assert expected.get(entry) == f.read(), entry
 
 
-@fuzz_settings(250)
+@fuzz_settings(400)
 @given(names=st.lists(raw_names, min_size=1, max_size=6), wrappers=st.lists(st.sampled_from(KEY_WRAPPERS)),
        split=st.integers(0, 6))
 def test_generated_names_stay_inside(lsp, sandbox, names, wrappers, split):

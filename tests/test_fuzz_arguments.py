@@ -250,7 +250,7 @@ def sort_key(lsp, bridge):
     return found[0]
 
 
-@fuzz_settings(1200)
+@fuzz_settings(2000)
 @given(batch=st.lists(calls(), min_size=1, max_size=3))
 def test_every_method_on_fake_jedi(lsp, sort_key, logs, batch):
     with fake_bridge(lsp) as bridge:
@@ -258,7 +258,7 @@ def test_every_method_on_fake_jedi(lsp, sort_key, logs, batch):
             check_call(bridge, sort_key, call, logs)
 
 
-@fuzz_settings(40)
+@fuzz_settings(80)
 @given(call=calls(names=REQUESTS, routes=("bound",)))
 def test_requests_on_real_jedi(bridge, sort_key, logs, call):
     check_call(bridge, sort_key, call, logs)

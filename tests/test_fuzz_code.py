@@ -65,7 +65,7 @@ def ask(bridge, request):
     return result
 
 
-@fuzz_settings(400)
+@fuzz_settings(600)
 @given(request=requests(methods=("get_diagnostics",)))
 def test_diagnostics(bridge, request):
     ask(bridge, request)
@@ -79,7 +79,7 @@ def test_jedi_requests_on_fake_jedi(lsp, batch):
             ask(bridge, request)
 
 
-@fuzz_settings(60)
+@fuzz_settings(120)
 @given(request=requests(methods=JEDI_REQUESTS, small=True))
 def test_jedi_requests_on_real_jedi(bridge, request):
     ask(bridge, request)

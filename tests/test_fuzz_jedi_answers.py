@@ -59,7 +59,7 @@ def hostile(draw, depth=0):
 answers = st.one_of(st.lists(hostile(), max_size=4), values)
 
 
-@fuzz_settings(300)
+@fuzz_settings(500)
 @given(method=st.sampled_from(JEDI_REQUESTS), answer=answers, mode=st.sampled_from(["compact", "detailed"]),
        fails=st.one_of(st.none(), FAILURES))
 def test_hostile_jedi_answers_still_give_well_formed_results(lsp, method, answer, mode, fails):

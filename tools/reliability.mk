@@ -1,0 +1,29 @@
+# Longer reliability runs than `make test`, included by the top-level Makefile.
+#   make fuzz    the fuzz tests with FUZZ_SCALE times their examples (fresh random seeds, the
+#                whole standard library as corpus), under 3.9 and then 3.11; hypothesis prints
+#                how many examples ran. FUZZ_SCALE=20 takes about 15 minutes per interpreter.
+#   make soak    tools/soak.py under 3.9: SOAK_REQUESTS mixed requests on real jedi (memory,
+#                descriptors, threads, sync directory), then SOAK_CALLS calls of every method
+#                on fake jedi (reference counts); prints the figures, fails on a broken limit.
+
+FUZZ_SCALE ?= 20
+FUZZ_TESTS := tests/test_fuzz_arguments.py tests/test_fuzz_code.py tests/test_fuzz_jedi_answers.py \
+	tests/test_file_safety.py
+SOAK_REQUESTS ?= 5000
+SOAK_CALLS ?= 10000
+# No per-test time limit: a long run is the point here.
+FUZZ_RUN = LSP_BRIDGE_FUZZ_SCALE=$(FUZZ_SCALE) $(PYTEST_ENV)
+FUZZ_ARGS = $(FUZZ_TESTS) --timeout=0 --hypothesis-show-statistics $(PYTEST_ARGS)
+
+.PHONY: fuzz fuzz39 fuzz311 soak
+
+fuzz: fuzz39 fuzz311
+
+fuzz39: build39
+	$(FUZZ_RUN) $(RUN39) -m pytest $(FUZZ_ARGS)
+
+fuzz311: build311
+	$(FUZZ_RUN) $(RUN311) -m pytest $(FUZZ_ARGS)
+
+soak: build39
+	$(RUN39) tools/soak.py --requests $(SOAK_REQUESTS) --refcount-calls $(SOAK_CALLS)
