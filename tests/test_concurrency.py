@@ -3,6 +3,8 @@ paths, switch the hover mode and sync modules; and cleanup while requests and wa
 No crash, no deadlock (every thread must finish within a bound), every answer well-formed,
 and jedi never used by two threads at once."""
 import contextlib
+import os
+import signal
 import sys
 import threading
 
@@ -11,7 +13,8 @@ import pytest
 from conftest import wait_for_warmups
 from reliability_helpers import fake_bridge, fake_jedi
 
-from answer_shapes import REQUESTS, check_answer  # noqa: I100 (from tools/)
+# tools/, on the path through reliability_helpers
+from answer_shapes import REQUESTS, check_answer
 from jedi_fakes import FakeScript
 
 JOIN_SECONDS = 240
@@ -122,6 +125,31 @@ def test_many_threads_on_real_jedi(fresh_bridge):
     assert [a["error"] for m, a in answers if a["error"] is not None] == []
     completions = fresh_bridge.get_completions(CODE, 8, 10)["completions"]
     assert "join" in [c["label"] for c in completions]
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork()")
+def test_fork_while_a_warmup_holds_jedi(lsp):
+    # A child made by fork() keeps only the forking thread; the jedi lock that the warm-up held
+    # at that moment must not stay taken for ever in the child.
+    inside, release = threading.Event(), threading.Event()
+
+    class BlockingScript(FakeScript):
+        def complete(self, line=None, column=None):
+            if threading.current_thread().name == "LSP-corvane-preload":
+                inside.set()
+                release.wait(60)
+            return super().complete()
+
+    with fake_bridge(lsp, BlockingScript) as bridge:
+        assert inside.wait(30)
+        pid = os.fork()
+        if pid == 0:  # the child: answer, or be killed by the alarm
+            signal.alarm(30)
+            ok = bridge.get_completions("x", 1, 0)["error"] is None
+            os._exit(0 if ok else 1)
+        release.set()
+        _, status = os.waitpid(pid, 0)
+        assert os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0, status
 
 
 def clean_up_while_requests_run(bridge, rounds):

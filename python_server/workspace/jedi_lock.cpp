@@ -1,14 +1,26 @@
 #include "workspace/jedi_lock.h"
 
+#include <pthread.h>
+
 #include <mutex>
 
 namespace workspace {
 
 namespace {
 // Never destroyed: a daemon warm-up thread may still hold it while the process exits.
+std::recursive_mutex* g_mutex = nullptr;
+
+// A child made by fork() has only the forking thread; a lock that another thread (a warm-up)
+// held at that moment would stay held for ever, so the child starts with a fresh one.
+void fresh_lock_in_child() { g_mutex = new std::recursive_mutex; }
+
 std::recursive_mutex& jedi_mutex() {
-    static auto* mutex = new std::recursive_mutex;
-    return *mutex;
+    static const bool ready = [] {
+        g_mutex = new std::recursive_mutex;
+        return pthread_atfork(nullptr, nullptr, fresh_lock_in_child) == 0;
+    }();
+    static_cast<void>(ready);
+    return *g_mutex;
 }
 }  // namespace
 
