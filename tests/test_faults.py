@@ -16,7 +16,8 @@ from conftest import DEVHOST, MODULE_NAME
 from reliability_helpers import fake_bridge, fake_jedi
 from test_module import FINDER
 
-from answer_shapes import JEDI_REQUESTS, REQUESTS, check_answer  # noqa: I100 (from tools/)
+# tools/, on the path through reliability_helpers
+from answer_shapes import JEDI_REQUESTS, REQUESTS, check_answer
 from jedi_fakes import FakeScript
 
 CODE = "import os\nos.pa\nos.path.join('a', )\nimport no_such_module_q\n"

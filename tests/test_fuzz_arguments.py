@@ -5,7 +5,6 @@ and the methods with their own error handling must not raise at all.
 
 Fake jedi keeps this fast; a smaller sample runs the request methods on real jedi."""
 import ctypes
-import gc
 import threading
 
 import pytest
@@ -14,7 +13,9 @@ from hypothesis import given, strategies as st
 from hostile_values import FITTING, Boom, values
 from reliability_helpers import fake_bridge, fuzz_settings
 
-from answer_shapes import MARKER, REQUESTS, check_answer, check_record  # noqa: I100 (from tools/)
+# tools/, on the path through reliability_helpers
+from answer_shapes import MARKER, REQUESTS, check_answer, check_record
+from soak import capture_sort_key
 
 # IntReturnsBool's __int__ gives a bool, which int() accepts with a warning.
 pytestmark = pytest.mark.filterwarnings("ignore:__int__ returned non-int")
@@ -140,6 +141,16 @@ def bind(name, args, kwargs, mapping_call):
 # --- generating calls ---------------------------------------------------------------------------
 
 ROUTES = ("bound", "class", "generic", "capi")
+
+
+class OnTheBridge:
+    """`self` for a call through the class: the bridge itself (a generated value otherwise)."""
+
+    def __repr__(self):
+        return "ON_THE_BRIDGE"
+
+
+ON_THE_BRIDGE = OnTheBridge()
 PyObject_Call = ctypes.pythonapi.PyObject_Call
 PyObject_Call.restype = ctypes.py_object
 PyObject_Call.argtypes = (ctypes.py_object, ctypes.py_object, ctypes.py_object)
@@ -160,7 +171,7 @@ def calls(draw, names=tuple(METHODS) + (SORT_KEY,), routes=ROUTES):
     route = "direct" if name == SORT_KEY else draw(st.sampled_from(routes))
     if route == "capi" and draw(st.integers(0, 5)) == 0:
         kwargs[draw(st.integers() | st.none())] = 1
-    self_value = draw(st.one_of(st.just("bridge"), st.just("bridge"), values))
+    self_value = draw(st.one_of(st.just(ON_THE_BRIDGE), st.just(ON_THE_BRIDGE), values))
     return name, route, self_value, tuple(args), kwargs
 
 
@@ -171,7 +182,7 @@ def perform(bridge, key, call):
         func, full_args = key, args
     else:
         func = getattr(type(bridge), name)
-        first = bridge if route == "bound" or self_value == "bridge" else self_value
+        first = bridge if route == "bound" or self_value is ON_THE_BRIDGE else self_value
         full_args = (first,) + args
     try:
         expected = bind(name, full_args, kwargs, mapping_call=route == "capi")
@@ -230,24 +241,8 @@ def check_call(bridge, key, call, logs):
 
 
 @pytest.fixture(scope="module")
-def sort_key(lsp, bridge):
-    """The key function get_diagnostics makes for its sort, caught while the sort runs."""
-    found = []
-    method_type = type(lsp.LSPBridge.get_diagnostics)
-
-    class Marker(dict):
-        def get(self, *args):
-            found.extend(o for o in gc.get_objects() if type(o) is method_type and o.__name__ == "<lambda>")
-            return dict.get(self, *args)
-
-    real = bridge._check_unresolved_imports
-    bridge._check_unresolved_imports = lambda code, module_name: [Marker(severity=8)]
-    try:
-        bridge.get_diagnostics("x = 1\n")
-    finally:
-        del bridge._check_unresolved_imports
-    assert bridge._check_unresolved_imports == real and found
-    return found[0]
+def sort_key(bridge):
+    return capture_sort_key(bridge)
 
 
 @fuzz_settings(2000)
@@ -267,13 +262,13 @@ def test_requests_on_real_jedi(bridge, sort_key, logs, call):
 def test_the_model_knows_the_documented_refusals(lsp, bridge):
     # A few fixed cases, so that a wrong model cannot agree with a wrong module.
     cases = [
-        (("get_completions", "bound", "bridge", ("x",), {}), "get_completions() takes at least 4 positional arguments (2 given)"),
-        (("get_completions", "bound", "bridge", ("x", 1), {"column": 0, "code": "y"}),
+        (("get_completions", "bound", ON_THE_BRIDGE, ("x",), {}), "get_completions() takes at least 4 positional arguments (2 given)"),
+        (("get_completions", "bound", ON_THE_BRIDGE, ("x", 1), {"column": 0, "code": "y"}),
          "get_completions() got multiple values for keyword argument 'code'"),
-        (("cleanup", "bound", "bridge", (1,), {}), "cleanup() takes exactly 1 positional argument (2 given)"),
-        (("sync_modules", "bound", "bridge", (None,), {}), "Argument 'modules' has incorrect type (expected dict, got NoneType)"),
-        (("get_completions", "bound", "bridge", (5, "1", 0), {}), "Argument 'line' has incorrect type (expected int, got str)"),
-        (("cleanup", "capi", "bridge", (), {1: 2}), "keywords must be strings"),
+        (("cleanup", "bound", ON_THE_BRIDGE, (1,), {}), "cleanup() takes exactly 1 positional argument (2 given)"),
+        (("sync_modules", "bound", ON_THE_BRIDGE, (None,), {}), "Argument 'modules' has incorrect type (expected dict, got NoneType)"),
+        (("get_completions", "bound", ON_THE_BRIDGE, (5, "1", 0), {}), "Argument 'line' has incorrect type (expected int, got str)"),
+        (("cleanup", "capi", ON_THE_BRIDGE, (), {1: 2}), "keywords must be strings"),
     ]
     for call, message in cases:
         expected, outcome, raised = perform(bridge, None, call)

@@ -11,7 +11,8 @@ from hypothesis import given, strategies as st
 from hostile_values import any_text
 from reliability_helpers import LONG_RUN, fake_bridge, fuzz_settings
 
-from answer_shapes import JEDI_REQUESTS, REQUESTS, check_answer  # noqa: I100 (from tools/)
+# tools/, on the path through reliability_helpers
+from answer_shapes import JEDI_REQUESTS, REQUESTS, check_answer
 from fuzz_corpus import SPECIAL, mutated_window, token_soup
 
 # ast.parse warns about odd escapes in generated strings; that is the parser's business.

@@ -6,7 +6,8 @@ from hypothesis import given, strategies as st
 from hostile_values import Boom, values
 from reliability_helpers import fake_bridge, fuzz_settings
 
-from answer_shapes import JEDI_REQUESTS, check_answer  # noqa: I100 (from tools/)
+# tools/, on the path through reliability_helpers
+from answer_shapes import JEDI_REQUESTS, check_answer
 from jedi_fakes import FakeScript
 
 FAILURES = st.sampled_from([Boom("boom"), AttributeError("gone"), TypeError("bad type"), ValueError("bad value"),

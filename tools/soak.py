@@ -7,8 +7,9 @@ as jedi's caches fill during the first few hundred) and at the end, open file de
 exactly the expected files with the expected contents. Every answer is checked for its shape.
 
 Part 2: every method and the diagnostics sort key called M times with the same argument
-objects, jedi replaced by a fake: sys.getrefcount of each argument and of None/True/False must
-not drift.
+objects, jedi replaced by a fake: sys.getrefcount of each argument must not change, and neither
+None/True/False nor the interpreter's count of allocated memory blocks may drift by a share of
+the calls (one leaked object per call would add M blocks).
 
     python tools/soak.py [--requests 5000] [--refcount-calls 10000] [--json]
 
@@ -31,10 +32,10 @@ from jedi_fakes import FakeName, FakeScript, FakeSignature  # noqa: E402
 
 WARMUP_THREAD = "LSP-corvane-preload"
 RSS_GROWTH_LIMIT = 0.05
-# None/True/False drift a little while the interpreter's caches settle (a few hundred at most,
-# shrinking as the run goes on); a leak of one reference per call, or per few calls, would be
-# a quarter of the calls or more.
-SINGLETON_SLACK = 0.25
+# None/True/False and the allocated blocks drift a little while the interpreter's caches settle
+# (a few hundred at most, shrinking as the run goes on); a leak of one reference or object per
+# call, or per few calls, would be a quarter of the calls or more.
+SINGLETON_SLACK = 0.25  # of the calls, and at least 200
 SINGLETONS = (None, True, False)
 
 
@@ -259,13 +260,14 @@ def refcount_drift(calls):
         for label, fn, args in cases:
             objects = watched(args) + [bridge]
             gc.collect()
-            singles, counts = refcounts(SINGLETONS), refcounts(objects)
+            singles, counts, blocks = refcounts(SINGLETONS), refcounts(objects), sys.getallocatedblocks()
             for _ in range(calls):
                 call_quietly(fn, args)
             gc.collect()
             singles_after, counts_after = refcounts(SINGLETONS), refcounts(objects)
             drift[label] = {"arguments": [b - a for a, b in zip(counts, counts_after)],
-                            "singletons": [b - a for a, b in zip(singles, singles_after)]}
+                            "singletons": [b - a for a, b in zip(singles, singles_after)],
+                            "blocks": sys.getallocatedblocks() - blocks}
         join_warmups()
         bridge.cleanup()
     return drift
@@ -284,9 +286,9 @@ def problems(figures):
                 found.append(f"{what}: {soak[what]} before, {soak[f'{what}_after']} after")
         if not soak["sync_dir_ok"]:
             found.append("the sync directory does not hold exactly the expected files")
-    slack = max(50, figures.get("refcount_calls", 0) * SINGLETON_SLACK)
+    slack = max(200, figures.get("refcount_calls", 0) * SINGLETON_SLACK)
     for label, d in figures.get("refcounts", {}).items():
-        if any(d["arguments"]) or any(abs(x) > slack for x in d["singletons"]):
+        if any(d["arguments"]) or any(abs(x) > slack for x in d["singletons"] + [d["blocks"]]):
             found.append(f"reference counts drift in {label}: {d}")
     return found
 
