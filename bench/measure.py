@@ -1,12 +1,15 @@
 """Timing of several ways to do the same work, interleaved in one run.
 
-Every round runs each variant once, in an order rotated from round to round, so that a slow
-phase of the machine (two cores shared with builds) falls on all of them alike. The first
+Every round runs each variant once, in an order shuffled from round to round (with a fixed
+seed), so that a slow phase of the machine (two cores shared with builds) falls on all of them
+alike, and so that no variant always follows the same one: a heavy variant leaves caches and
+the allocator in a state that slows whatever runs next. The first
 `warmup` rounds are run and dropped. Figures are medians with their quartiles; a comparison is
 the median of the per-round ratios (the paired ratio), which a slow phase affects far less than
 the ratio of two medians.
 """
 import gc
+import random
 import statistics
 import time
 import timeit
@@ -64,12 +67,13 @@ def rounds(variants, repeats, warmup=1):
     series = Series(names)
     clock = _CollectorClock()
     gc.callbacks.append(clock)
+    order = random.Random(7)
     try:
         for r in range(warmup + repeats):
             if r == warmup:
                 gc.collect()
-            shift = r % len(names)
-            for name in names[shift:] + names[:shift]:
+            order.shuffle(names)
+            for name in names:
                 collecting = clock.total
                 start = time.perf_counter()
                 variants[name]()
@@ -88,9 +92,10 @@ def micro_rounds(statements, globals_, repeats, number, warmup=1):
     timers = {name: timeit.Timer(stmt, globals=globals_) for name, stmt in statements.items()}
     names = list(timers)
     series = {name: [] for name in names}
+    order = random.Random(7)
     for r in range(warmup + repeats):
-        shift = r % len(names)
-        for name in names[shift:] + names[:shift]:
+        order.shuffle(names)
+        for name in names:
             elapsed = timers[name].timeit(number) / number
             if r >= warmup:
                 series[name].append(elapsed)

@@ -1,7 +1,7 @@
 """What happens once per process, each sample in a fresh interpreter (bench/cold.py): the import
 of the module with its first construction, and the first `corvane.` completion right after
 construction, with the warm-up still running and after it has finished. The processes of one
-round run one after the other, in an order rotated from round to round.
+round run one after the other, in an order shuffled from round to round.
 
 Fresh processes still share the disk caches of parso (pickled parse trees under ~/.cache), as
 the host's restarted server would.
@@ -10,6 +10,7 @@ the host's restarted server would.
 """
 import json
 import os
+import random
 import subprocess
 import sys
 
@@ -37,9 +38,10 @@ def collect(modes, repeats):
     """{variant: [timings dict per round]}, one warm-up round dropped (it fills the disk caches)."""
     names = list(modes)
     samples = {name: [] for name in names}
+    order = random.Random(7)
     for r in range(repeats + 1):
-        shift = r % len(names)
-        for name in names[shift:] + names[:shift]:
+        order.shuffle(names)
+        for name in names:
             timings = sample(modes[name])
             if r:
                 samples[name].append(timings)
