@@ -41,8 +41,9 @@ def completions(bridge, code, line, column, path=None, modules=None):
         name = c.name
         if not show_underscores and name.startswith("_"):
             continue
-        item = {"label": name, "kind": c.type, "insertText": name}
-        if c.type == "function":
+        kind = c.type
+        item = {"label": name, "kind": kind, "insertText": name}
+        if kind == "function":
             signatures = c.get_signatures()
             if signatures:
                 item["detail"] = signature_text(signatures[0])

@@ -131,8 +131,9 @@ class PlainBridge:
         name = completion.name
         if not show_underscores and name.startswith("_"):
             return None
-        item = {"label": name, "kind": KIND.get(completion.type, 4), "insertText": name}
-        if completion.type == "function":
+        kind = completion.type  # read once, as the module does: jedi infers it on every read
+        item = {"label": name, "kind": KIND.get(kind, 4), "insertText": name}
+        if kind == "function":
             try:
                 signatures = completion.get_signatures()
                 if signatures:
