@@ -10,11 +10,14 @@ BENCH = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 if BENCH not in sys.path:
     sys.path.insert(0, BENCH)
 
+import floor  # noqa: E402
 import measure  # noqa: E402
 import report  # noqa: E402
 import suite_callgrind  # noqa: E402
+import suite_completion  # noqa: E402
 import suite_diagnostics  # noqa: E402
 import suite_hover  # noqa: E402
+from pylsp_baseline import Pylsp  # noqa: E402
 from yardstick import PlainBridge  # noqa: E402
 
 MODULES = {"shapes": "class Circle:\n    def area(self) -> float:\n        return 1.0\n",
@@ -73,6 +76,33 @@ def test_yardstick_syncs_as_the_module_does(bridge, plain, logs):
 @pytest.mark.parametrize("path", ["utils", "", "utils.py", "a/b", "<editor>", "class", "1abc"])
 def test_yardstick_module_name_test(bridge, plain, path):
     assert plain._is_module_name(path) == bridge._is_module_name(path)
+
+
+@pytest.mark.parametrize("case", suite_completion.CASES, ids=[c[0] for c in suite_completion.CASES])
+def test_floor_completes_the_items_the_module_returns(bridge, case):
+    """The floor must not do less jedi work than the module: the same items, with details."""
+    _, code, line, column, modules = case
+    answer = bridge.get_completions(code, line, column, modules=modules)
+    items = floor.completions(bridge, code, line, column, modules=modules)
+    assert [i["label"] for i in items] == [i["label"] for i in answer["completions"]]
+    assert [i.get("detail") for i in items] == [i.get("detail") for i in answer["completions"]]
+
+
+def test_floor_hover_and_signature_read_what_the_answer_shows(bridge):
+    code, line, column = "import os\nos.path.join('a', ", 2, 18
+    label = bridge.get_signature_help(code, line, column)["signatures"][0]["label"]
+    assert floor.signature_help(bridge, code, line, column)["label"] == label
+    assert floor.hover(bridge, "compact", "import json\njson\n", 2, 2) == ["json"]
+    assert floor.hover(bridge, "detailed", "for i in range(3):\n    pass\n", 1, 1)[0][:2] == ("for", "keyword for")
+
+
+def test_pylsp_plugins_answer_in_process(bridge):
+    lsp = Pylsp(bridge._temp_dir.name)
+    labels = [item["label"] for item in lsp.completions("import json\njson.lo", 2, 7)]
+    assert {"load", "loads"} <= {label.split("(")[0] for label in labels}
+    assert "join" in lsp.hover("import os\nos.path.join('a', 'b')\n", 2, 10)["contents"]["value"]
+    assert lsp.signature_help("import os\nos.path.join('a', ", 2, 18)["signatures"]
+    assert [d["message"] for d in lsp.lint("import os\n")] == ["'os' imported but unused"]
 
 
 def test_rounds_run_every_variant_once_per_round_in_varying_order():
@@ -147,3 +177,22 @@ def test_report_names_goals_and_failures():
     assert "| own overhead <= 5% of the floor | diagnostics: 10k lines | 1.111 (1.111-1.111)" in text
     assert "| time linear in size | diagnostics: 1k lines to 10k lines |" in text
     assert "Skipped: **hover**: no hover" in text and "Failed: **startup**: `RuntimeError: boom`" in text
+
+
+def test_plots_are_drawn_from_results(tmp_path):
+    pytest.importorskip("matplotlib")
+    import json
+    import plots
+
+    def row(suite, case, size, bridge, floor_s):
+        series = measure.Series(["bridge", "floor", "pylsp"])
+        series["bridge"][:], series["floor"][:], series["pylsp"][:] = [bridge] * 3, [floor_s] * 3, [2 * floor_s] * 3
+        series.gc.update({name: [0.0] * 3 for name in series})
+        return measure.result(suite, case, series, goal="g", size=size)
+
+    rows = [row("diagnostics", "1k lines", 1_000, 0.1, 0.1), row("diagnostics", "10k lines", 10_000, 1.1, 1.0),
+            row("completion", "json.lo", None, 0.003, 0.003)]
+    path = tmp_path / "results.json"
+    path.write_text(json.dumps({"rows": rows}))
+    plots.main(str(path))
+    assert {"overhead.png", "pylsp.png", "diagnostics_size.png"} <= set(os.listdir(tmp_path))
