@@ -17,6 +17,25 @@ if DEVHOST not in sys.path:
     sys.path.insert(0, DEVHOST)
 MODULE = "corvane_master.python_server.lsp_bridge"
 
+# Sample inputs shared by the suites: a local class, and synced modules with a helper function.
+ACCOUNT_CLASS = (
+    "class Account:\n"
+    "    \"\"\"A bank account.\"\"\"\n"
+    "    def __init__(self, owner: str, balance: float = 0.0):\n"
+    "        self.owner = owner\n"
+    "        self.balance = balance\n"
+    "    def deposit(self, amount: float) -> float:\n"
+    "        \"\"\"Add money.\"\"\"\n"
+    "        return self.balance + amount\n"
+)
+
+
+def synced_modules(count, helper):
+    """{"mod00": ..., ...}: each module imports os and defines a class and `helper` (a def
+    with %d for the module's number, twice)."""
+    return {"mod%02d" % i: "import os\n\nclass Thing%d:\n    def run(self, n: int) -> int:\n        return n\n\n" % i
+            + helper % (i, i) for i in range(count)}
+
 
 def use_fast_tempdir():
     if not os.environ.get("TMPDIR") and os.path.isdir("/dev/shm"):

@@ -80,6 +80,16 @@ def signature_help(bridge, code, line, column, path=None, modules=None):
             "parameters": params, "active": sig.index}
 
 
+def imported_names(tree):
+    """(statement, module names it imports) in ast.walk order; a relative from-import without a
+    module part names nothing."""
+    for node in ast.walk(tree):
+        if isinstance(node, ast.Import):
+            yield node, [alias.name for alias in node.names]
+        elif isinstance(node, ast.ImportFrom) and node.module:
+            yield node, [node.module]
+
+
 def diagnostics(bridge, code):
     """The three parses (syntax check, pyflakes, import walk), pyflakes' report, and the three
     resolution sources for every imported name."""
@@ -87,13 +97,7 @@ def diagnostics(bridge, code):
     warnings, errors = io.StringIO(), io.StringIO()
     pyflakes_api.check(code, "<editor>", pyflakes_reporter.Reporter(warnings, errors))
     folder = bridge._temp_dir.name
-    for node in ast.walk(ast.parse(code)):
-        if isinstance(node, ast.Import):
-            names = [alias.name for alias in node.names]
-        elif isinstance(node, ast.ImportFrom) and node.module:
-            names = [node.module]
-        else:
-            continue
+    for _, names in imported_names(ast.parse(code)):
         for name in names:
             if name in sys.modules or os.path.exists(os.path.join(folder, name + ".py")):
                 continue

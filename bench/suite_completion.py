@@ -15,26 +15,10 @@ from yardstick import PlainBridge
 SUITE = "completion"
 GOAL = "own overhead <= 2% of the floor"
 
-LOCAL_CLASS = (
-    "class Account:\n"
-    "    \"\"\"A bank account.\"\"\"\n"
-    "    def __init__(self, owner: str, balance: float = 0.0):\n"
-    "        self.owner = owner\n"
-    "        self.balance = balance\n"
-    "    def deposit(self, amount: float) -> float:\n"
-    "        \"\"\"Add money.\"\"\"\n"
-    "        return self.balance + amount\n"
-    "    def withdraw(self, amount: float) -> float:\n"
-    "        return self.balance - amount\n"
-    "acct = Account('me')\n"
-    "acct."
-)
+LOCAL_CLASS = (common.ACCOUNT_CLASS + "    def withdraw(self, amount: float) -> float:\n"
+               "        return self.balance - amount\n" "acct = Account('me')\n" "acct.")
 
-SYNCED_50 = {
-    "mod%02d" % i: "import os\n\nclass Thing%d:\n    def run(self, n: int) -> int:\n        return n\n\n"
-    "def helper%d(x, y=2):\n    \"\"\"Helper %d.\"\"\"\n    return x\n" % (i, i, i)
-    for i in range(50)
-}
+SYNCED_50 = common.synced_modules(50, "def helper%d(x, y=2):\n    \"\"\"Helper %d.\"\"\"\n    return x\n")
 
 # (case, code, line, column, modules)
 CASES = [

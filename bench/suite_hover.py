@@ -17,23 +17,10 @@ from yardstick import SEP, PlainBridge
 SUITE = "hover"
 GOAL = "own overhead <= 2% of the floor"
 
-LOCAL_CLASS = (
-    "class Account:\n"
-    "    \"\"\"A bank account.\"\"\"\n"
-    "    def __init__(self, owner: str, balance: float = 0.0):\n"
-    "        self.owner = owner\n"
-    "        self.balance = balance\n"
-    "    def deposit(self, amount: float) -> float:\n"
-    "        \"\"\"Add money.\"\"\"\n"
-    "        return self.balance + amount\n"
-    "acct = Account('me')\n"
-)
+LOCAL_CLASS = common.ACCOUNT_CLASS + "acct = Account('me')\n"
 
-SYNCED_20 = {
-    "mod%02d" % i: "import os\n\nclass Thing%d:\n    def run(self, n: int) -> int:\n        return n\n\n"
-    "def helper%d(x: int, y: float = 2.0) -> float:\n    \"\"\"Helper %d.\"\"\"\n    return x * y\n" % (i, i, i)
-    for i in range(20)
-}
+SYNCED_20 = common.synced_modules(
+    20, "def helper%d(x: int, y: float = 2.0) -> float:\n    \"\"\"Helper %d.\"\"\"\n    return x * y\n")
 
 FUNCTION = ("stdlib function", "import os\nos.path.join('a', 'b')\n", 2, 10)
 CLASS = ("local class", LOCAL_CLASS, 9, 9)

@@ -18,6 +18,8 @@ import jedi
 from pyflakes import api as pyflakes_api
 from pyflakes import reporter as pyflakes_reporter
 
+from floor import imported_names
+
 logger = logging.getLogger("corvane_master.python_server.lsp_bridge")
 
 KIND = {"function": 1, "class": 5, "module": 7, "property": 8, "instance": 4, "param": 4, "statement": 4,
@@ -303,13 +305,7 @@ class PlainBridge:
     def _check_unresolved_imports(self, code, module_name=None):
         diagnostics = []
         try:
-            for node in ast.walk(ast.parse(code)):
-                if isinstance(node, ast.Import):
-                    names = [alias.name for alias in node.names]
-                elif isinstance(node, ast.ImportFrom) and node.module:
-                    names = [node.module]
-                else:
-                    continue
+            for node, names in imported_names(ast.parse(code)):
                 for name in names:
                     if not self._can_resolve_import(name):
                         diagnostics.append(marker(node.lineno, node.col_offset + 1, node.end_lineno or node.lineno,
