@@ -75,7 +75,7 @@ def run(repeats: int = 0, quick: bool = False) -> list:
     import callgrind_work
 
     if not shutil.which("valgrind"):
-        raise RuntimeError("valgrind is not installed")
+        raise common.Skipped("valgrind is not installed (Debian package valgrind)")
     folder = os.path.join(out_dir(), "callgrind")
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
