@@ -57,8 +57,11 @@ class _CollectorClock:
             self.total += time.perf_counter() - self._start
 
 
-def rounds(variants, repeats, warmup=1):
+def rounds(variants, repeats, warmup=1, min_seconds=2.0):
     """{name: zero-argument callable} -> Series.
+
+    At least `repeats` rounds; cheap cases get more (up to four times as many) until the
+    measured rounds have taken `min_seconds`, since short calls are the noisiest.
 
     The cyclic collector is left as the host has it: a collection is part of what a call costs
     there too. It runs once after the warm-up, so the rounds start from the same heap, and the
@@ -68,19 +71,23 @@ def rounds(variants, repeats, warmup=1):
     clock = _CollectorClock()
     gc.callbacks.append(clock)
     order = random.Random(7)
+    measured = 0.0
     try:
-        for r in range(warmup + repeats):
+        r = 0
+        while r < warmup + repeats or (measured < min_seconds and r < warmup + 4 * repeats):
             if r == warmup:
                 gc.collect()
+            r += 1
             order.shuffle(names)
             for name in names:
                 collecting = clock.total
                 start = time.perf_counter()
                 variants[name]()
                 elapsed = time.perf_counter() - start
-                if r >= warmup:
+                if r > warmup:
                     series[name].append(elapsed)
                     series.gc[name].append(clock.total - collecting)
+                    measured += elapsed
     finally:
         gc.callbacks.remove(clock)
     return series

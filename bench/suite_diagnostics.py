@@ -49,7 +49,7 @@ def generate(lines):
 
 def repeats_for(size, repeats):
     """Fewer rounds for the big texts, to keep the whole run within its budget."""
-    return repeats if size <= 1_000 else max(3, repeats // 2) if size <= 10_000 else 3
+    return repeats if size <= 1_000 else max(5, repeats // 2) if size <= 10_000 else 3
 
 
 def run(repeats: int = 9) -> list:

@@ -107,13 +107,19 @@ def test_pylsp_plugins_answer_in_process(bridge):
 
 def test_rounds_run_every_variant_once_per_round_in_varying_order():
     calls = []
-    series = measure.rounds({name: (lambda n=name: calls.append(n)) for name in "abc"}, repeats=6, warmup=2)
+    series = measure.rounds({name: (lambda n=name: calls.append(n)) for name in "abc"}, repeats=6, warmup=2,
+                            min_seconds=0)
     assert sorted(calls) == sorted("abc" * 8)
     rounds = [calls[i:i + 3] for i in range(0, len(calls), 3)]
     assert all(sorted(r) == ["a", "b", "c"] for r in rounds)
     assert len({r[0] for r in rounds}) > 1  # no variant is always first
     assert {name: len(samples) for name, samples in series.items()} == {"a": 6, "b": 6, "c": 6}
     assert {name: len(spent) for name, spent in series.gc.items()} == {"a": 6, "b": 6, "c": 6}
+
+
+def test_cheap_cases_get_up_to_four_times_the_rounds():
+    series = measure.rounds({"a": lambda: None, "b": lambda: None}, repeats=3, warmup=1, min_seconds=60)
+    assert len(series["a"]) == len(series["b"]) == 12
 
 
 def test_paired_ratio_is_the_median_of_per_round_ratios():
