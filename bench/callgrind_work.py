@@ -19,9 +19,7 @@ from yardstick import PlainBridge
 
 JEDI_VARIANTS = ("bridge", "floor", "yardstick")
 COMPLETION_CASES = ("json.lo", "local class attribute", "cross-module, 50 synced modules", "os. (hundreds of items)")
-HOVER_CASES = ("hover stdlib function, compact", "hover stdlib function, detailed", "hover local class, compact",
-               "hover module, detailed", "hover keyword (help fallback), compact", "signature help, stdlib call",
-               "signature help, synced module (20)")
+HOVER_CASES = {case for case, *_ in suite_hover.CASES}
 LOOP = 2_000  # calls per boundary measurement
 
 

@@ -33,7 +33,7 @@ SUITES = [
     ("hover", suite_hover, 9, 3),
     ("diagnostics", suite_diagnostics, 7, 3),
     ("sync_modules", suite_sync, 9, 3),
-    ("startup", suite_startup, 4, 2),
+    ("startup", suite_startup, 6, 2),
     ("instructions", suite_callgrind, 0, 0),
 ]
 
