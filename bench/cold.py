@@ -17,7 +17,10 @@ import os
 import sys
 import time
 
+import gc
+
 import common
+import measure
 
 CODE, LINE, COLUMN = "import corvane\ncorvane.", 2, 8
 STUBS = os.path.join(common.DEVHOST, "corvane_master", "python_server", "stubs")
@@ -29,6 +32,29 @@ def timed(fn):
     return time.perf_counter() - start, value
 
 
+def timed_request(fn):
+    """{"request": seconds, "request_gc": of which in the collector}, and the answer."""
+    clock = measure.CollectorClock()
+    gc.callbacks.append(clock)
+    try:
+        seconds, value = timed(fn)
+    finally:
+        gc.callbacks.remove(clock)
+    return {"request": seconds, "request_gc": clock.total}, value
+
+
+def import_like_the_module():
+    """What the module's body imports; the floor's processes carry the same heap."""
+    import ast, importlib.util, io, re, tempfile, threading, typing  # noqa: F401,E401
+    import jedi  # noqa: F401
+    from pyflakes import api, reporter  # noqa: F401
+    from pylsp import uris  # noqa: F401
+    from pylsp.config.config import Config  # noqa: F401
+    from pylsp.workspace import Document, Workspace  # noqa: F401
+    from corvane_master.logging_config import get_logger
+    return get_logger(common.MODULE)
+
+
 def bridge_import():
     t_import, module = timed(lambda: __import__(common.MODULE, fromlist=["LSPBridge"]))
     t_construct, bridge = timed(module.LSPBridge)
@@ -38,16 +64,6 @@ def bridge_import():
 
 
 def floor_import():
-    def imports():
-        import ast, importlib.util, io, re, tempfile, threading, typing  # noqa: F401,E401
-        import jedi  # noqa: F401
-        from pyflakes import api, reporter  # noqa: F401
-        from pylsp import uris  # noqa: F401
-        from pylsp.config.config import Config  # noqa: F401
-        from pylsp.workspace import Document, Workspace  # noqa: F401
-        from corvane_master.logging_config import get_logger
-        return get_logger(common.MODULE)
-
     def construct():
         import jedi
         import tempfile
@@ -55,7 +71,7 @@ def floor_import():
         jedi.Project(path=folder.name, added_sys_path=[STUBS])
         return folder
 
-    t_import, _ = timed(imports)
+    t_import, _ = timed(import_like_the_module)
     t_construct, folder = timed(construct)
     folder.cleanup()
     return {"import": t_import, "construct": t_construct, "total": t_import + t_construct}
@@ -76,11 +92,11 @@ def bridge_corvane(wait):
     bridge = module.LSPBridge()
     if wait:
         common.join_warmup()
-    t_request, answer = timed(lambda: bridge.get_completions(CODE, LINE, COLUMN))
-    total = time.perf_counter() - start
+    timings, answer = timed_request(lambda: bridge.get_completions(CODE, LINE, COLUMN))
+    timings["from_construction"] = time.perf_counter() - start
     assert answer["error"] is None and answer["completions"], answer
     bridge.cleanup()
-    return {"request": t_request, "from_construction": total}
+    return timings
 
 
 def floor_corvane(after_warmup):
@@ -89,16 +105,18 @@ def floor_corvane(after_warmup):
     import jedi
     import floor
 
+    import_like_the_module()
+
     class Owner:
         _temp_dir = tempfile.TemporaryDirectory()
         _jedi_project = jedi.Project(path=_temp_dir.name, added_sys_path=[STUBS])
 
     if after_warmup:
         jedi.Script(code=CODE, path="<warmup>", project=Owner._jedi_project).complete(line=LINE, column=COLUMN)
-    t_request, items = timed(lambda: floor.completions(Owner, CODE, LINE, COLUMN))
+    timings, items = timed_request(lambda: floor.completions(Owner, CODE, LINE, COLUMN))
     assert items
     Owner._temp_dir.cleanup()
-    return {"request": t_request}
+    return timings
 
 
 def pylsp_corvane():
@@ -106,10 +124,10 @@ def pylsp_corvane():
     from pylsp_baseline import Pylsp
     folder = tempfile.TemporaryDirectory()
     lsp = Pylsp(folder.name, extra_paths=[STUBS])
-    t_request, items = timed(lambda: lsp.completions(CODE, LINE, COLUMN))
+    timings, items = timed_request(lambda: lsp.completions(CODE, LINE, COLUMN))
     assert items
     folder.cleanup()
-    return {"request": t_request}
+    return timings
 
 
 MODES = {

@@ -43,7 +43,7 @@ class Series(dict):
         self.gc = {name: [] for name in names}
 
 
-class _CollectorClock:
+class CollectorClock:
     """Time spent in the cyclic collector, through gc.callbacks."""
 
     def __init__(self):
@@ -68,7 +68,7 @@ def rounds(variants, repeats, warmup=1, min_seconds=2.0):
     time each sample spent in it is recorded beside the sample."""
     names = list(variants)
     series = Series(names)
-    clock = _CollectorClock()
+    clock = CollectorClock()
     gc.callbacks.append(clock)
     order = random.Random(7)
     measured = 0.0
