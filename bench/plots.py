@@ -1,0 +1,128 @@
+"""PNG plots of one run's results.json, next to it. Needs matplotlib (Debian's
+python3-matplotlib, so run it with /usr/bin/python3):
+
+    /usr/bin/python3 bench/plots.py build/bench/results.json
+"""
+import json
+import os
+import sys
+
+import matplotlib
+
+matplotlib.use("Agg")
+import matplotlib.pyplot as plt  # noqa: E402
+
+COLOURS = {"bridge": "tab:blue", "floor": "tab:gray", "yardstick": "tab:green", "pylsp": "tab:orange",
+           "pylsp_eager": "tab:red"}
+GOAL_LINES = {"completion": 1.02, "hover": 1.02, "startup": 1.02, "diagnostics": 1.05}
+
+
+def timing_rows(results):
+    return [r for r in results["rows"] if r.get("measure") != "instructions"]
+
+
+def save(fig, folder, name):
+    fig.tight_layout()
+    fig.savefig(os.path.join(folder, name), dpi=110)
+    plt.close(fig)
+
+
+def overhead(results, folder):
+    """bridge / floor per case with its IQR, instruction ratios as dots, goal lines."""
+    counts = {tuple(r["case"].split(": ", 1)): r["ratios"]["bridge"]["paired"]
+              for r in results["rows"] if r.get("measure") == "instructions"}
+    rows = [r for r in timing_rows(results) if r["suite"] in GOAL_LINES and "bridge" in r["ratios"] and r.get("goal")]
+    if not rows:
+        return
+    fig, ax = plt.subplots(figsize=(9, 0.38 * len(rows) + 1.5))
+    for i, row in enumerate(rows):
+        r = row["ratios"]["bridge"]
+        ax.errorbar(r["paired"], i, xerr=[[r["paired"] - r["q1"]], [r["q3"] - r["paired"]]], fmt="o",
+                    color=COLOURS["bridge"], capsize=3)
+        count = counts.get((row["suite"], row["case"]))
+        if count:
+            ax.plot(count, i, "D", color="black", markersize=5)
+        ax.plot([GOAL_LINES[row["suite"]]] * 2, [i - 0.4, i + 0.4], color="tab:red", linewidth=1)
+    ax.axvline(1.0, color="gray", linewidth=0.8, linestyle=":")
+    ax.set_yticks(range(len(rows)))
+    ax.set_yticklabels([f"{r['suite']}: {r['case']}" for r in rows], fontsize=8)
+    ax.invert_yaxis()
+    ax.set_xlabel("bridge / floor (circle: time, paired median and IQR; diamond: instructions; red: goal)")
+    save(fig, folder, "overhead.png")
+
+
+def against_pylsp(results, folder):
+    rows = [r for r in timing_rows(results) if "pylsp" in r["variants"] and "bridge" in r["variants"]]
+    if not rows:
+        return
+    fig, ax = plt.subplots(figsize=(9, 0.38 * len(rows) + 1.5))
+    labels = []
+    for i, row in enumerate(rows):
+        b = row["variants"]["bridge"]["median_s"]
+        ax.barh(i, b / row["variants"]["pylsp"]["median_s"], color=COLOURS["pylsp"], height=0.4,
+                label="pylsp as shipped" if i == 0 else None)
+        if "pylsp_eager" in row["variants"]:
+            ax.barh(i + 0.4, b / row["variants"]["pylsp_eager"]["median_s"], color=COLOURS["pylsp_eager"], height=0.4,
+                    label="pylsp, eager" if not any("pylsp_eager" in r["variants"] for r in rows[:i]) else None)
+        labels.append(f"{row['suite']}: {row['case']}")
+    ax.axvline(1.0, color="black", linewidth=0.8)
+    ax.set_xscale("log")
+    ax.set_yticks(range(len(rows)))
+    ax.set_yticklabels(labels, fontsize=8)
+    ax.invert_yaxis()
+    ax.set_xlabel("bridge time / pylsp time (log scale; < 1: the bridge is faster)")
+    ax.legend(fontsize=8)
+    save(fig, folder, "pylsp.png")
+
+
+def by_size(results, folder, suite, name, xlabel):
+    rows = sorted((r for r in timing_rows(results) if r["suite"] == suite), key=lambda r: r["size"])
+    if len(rows) < 2:
+        return
+    sizes = [r["size"] for r in rows]
+    fig, ax = plt.subplots(figsize=(7, 4.5))
+    for variant in rows[0]["variants"]:
+        med = [r["variants"][variant]["median_s"] for r in rows]
+        low = [m - r["variants"][variant]["q1_s"] for m, r in zip(med, rows)]
+        high = [r["variants"][variant]["q3_s"] - m for m, r in zip(med, rows)]
+        ax.errorbar(sizes, med, yerr=[low, high], marker="o", capsize=3, label=variant, color=COLOURS.get(variant))
+    first = rows[0]["variants"]["bridge"]["median_s"]
+    ax.plot(sizes, [first * s / sizes[0] for s in sizes], linestyle="--", color="black", linewidth=0.8,
+            label="linear from the first point")
+    ax.set_xscale("log")
+    ax.set_yscale("log")
+    ax.set_xlabel(xlabel)
+    ax.set_ylabel("seconds (median, IQR)")
+    ax.legend(fontsize=8)
+    save(fig, folder, name)
+
+
+def startup(results, folder):
+    rows = [r for r in timing_rows(results) if r["suite"] == "startup"]
+    if not rows:
+        return
+    fig, axes = plt.subplots(1, len(rows), figsize=(4 * len(rows), 4))
+    for ax, row in zip(axes if len(rows) > 1 else [axes], rows):
+        names = list(row["variants"])
+        med = [row["variants"][n]["median_s"] for n in names]
+        ax.bar(range(len(names)), med, color=[COLOURS.get(n.split("_")[0], "tab:purple") for n in names])
+        ax.set_xticks(range(len(names)))
+        ax.set_xticklabels(names, rotation=30, fontsize=8)
+        ax.set_title(row["case"], fontsize=9)
+        ax.set_ylabel("seconds (median)")
+    save(fig, folder, "startup.png")
+
+
+def main(path):
+    with open(path, encoding="utf-8") as f:
+        results = json.load(f)
+    folder = os.path.dirname(os.path.abspath(path))
+    overhead(results, folder)
+    against_pylsp(results, folder)
+    by_size(results, folder, "diagnostics", "diagnostics_size.png", "lines of code")
+    by_size(results, folder, "sync_modules", "sync_size.png", "modules of 2 KB")
+    startup(results, folder)
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])
