@@ -129,7 +129,8 @@ def suite_table(rows):
 def pylsp_lines(results):
     """Medians of the time outside the collector where it was recorded: which call a full
     collection lands in is chance (see the analysis)."""
-    lines = ["| case | bridge | pylsp | bridge / pylsp | pylsp eager | bridge / pylsp eager |", "|---|---|---|---|---|---|"]
+    lines = ["| case | bridge | pylsp | bridge / pylsp | pylsp eager | bridge / pylsp eager |",
+             "|---|---|---|---|---|---|"]
     for row in timing_rows(results):
         v = row.get("outside_gc") or row["variants"]
         if "pylsp" not in v or "bridge" not in v:
