@@ -92,7 +92,8 @@ def main():
                 jedi_case(region, "hover", case, suite_hover.variants(bridge, plain, None, *args), 3)
         for size in (1_000,) if quick else (1_000, 4_000):
             code = suite_diagnostics.generate(size)
-            variants = {"bridge": lambda: bridge.get_diagnostics(code), "floor": lambda: floor.diagnostics(bridge, code),
+            variants = {"bridge": lambda: bridge.get_diagnostics(code),
+                        "floor": lambda: floor.diagnostics(bridge, code),
                         "yardstick": lambda: plain.get_diagnostics(code)}
             jedi_case(region, "diagnostics", f"{size // 1000}k lines", variants, 1, warmup=0)
         mods = suite_sync.modules(100)

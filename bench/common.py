@@ -89,7 +89,8 @@ def format_table(rows):
         unit, scale = ("us", 1e6) if row["variants"][row["floor"]]["median_s"] < 1e-3 else ("ms", 1e3)
         lines.append(f"{row['suite']}: {row['case']}")
         for name, s in row["variants"].items():
-            text = f"    {name:14} {s['median_s'] * scale:10.3f} {unit}  (IQR {s['q1_s'] * scale:.3f}-{s['q3_s'] * scale:.3f})"
+            text = (f"    {name:14} {s['median_s'] * scale:10.3f} {unit}  "
+                    f"(IQR {s['q1_s'] * scale:.3f}-{s['q3_s'] * scale:.3f})")
             r = row["ratios"].get(name)
             if r:
                 text += f"   x{r['paired']:.3f} of {row['floor']} (IQR {r['q1']:.3f}-{r['q3']:.3f})"

@@ -15,9 +15,10 @@ GOALS = {
     "boundary": (1.0, "no slower than a Python method call"),
 }
 PLOTS = [
-    ("overhead.png", "The module's own overhead: bridge / floor per case (timing: median of paired ratios, bar = "
-                     "interquartile range; dots: instruction counts)"),
-    ("pylsp.png", "bridge against pylsp on the same documents (time ratio; below 1 the bridge is faster)"),
+    ("overhead.png", "The module's own overhead: bridge / floor per case (time outside the collector: median of "
+                     "paired ratios, bar = interquartile range; diamonds: instruction counts)"),
+    ("pylsp.png", "bridge against pylsp on the same documents (time outside the collector; below 1 the bridge "
+                  "is faster)"),
     ("diagnostics_size.png", "get_diagnostics: time against file size, with a line of slope 1 for comparison"),
     ("sync_size.png", "sync_modules: time against the number of modules"),
     ("startup.png", "Once per process: import + construction, and the first corvane. completion"),
@@ -128,7 +129,8 @@ def suite_table(rows):
 def pylsp_lines(results):
     """Medians of the time outside the collector where it was recorded: which call a full
     collection lands in is chance (see the analysis)."""
-    lines = ["| case | bridge | pylsp | bridge / pylsp | pylsp eager | bridge / pylsp eager |", "|---|---|---|---|---|---|"]
+    lines = ["| case | bridge | pylsp | bridge / pylsp | pylsp eager | bridge / pylsp eager |",
+             "|---|---|---|---|---|---|"]
     for row in timing_rows(results):
         v = row.get("outside_gc") or row["variants"]
         if "pylsp" not in v or "bridge" not in v:

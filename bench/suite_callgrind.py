@@ -96,7 +96,8 @@ def format_table(rows):
         lines.append(f"{row['case']}")
         for name, count in row["instructions"].items():
             ratio = row["ratios"].get(name)
-            lines.append(f"    {name:10} {count:16,.0f}" + (f"   x{ratio['paired']:.4f} of {row['floor']}" if ratio else ""))
+            ratio_text = f"   x{ratio['paired']:.4f} of {row['floor']}" if ratio else ""
+            lines.append(f"    {name:10} {count:16,.0f}{ratio_text}")
     return "\n".join(lines)
 
 

@@ -71,12 +71,14 @@ def run(repeats: int = 5) -> list:
                        details={part: series(imports, part) for part in ("import", "construct", "warmup")}),
     ]
     rows.append(measure.result(
-        SUITE, "corvane. right after construction", request_series(corvane, {"bridge": "bridge_now", "floor": "floor", "pylsp": "pylsp"}),
+        SUITE, "corvane. right after construction",
+        request_series(corvane, {"bridge": "bridge_now", "floor": "floor", "pylsp": "pylsp"}),
         note="the request waits for the warm-up to finish, then answers; the floor and pylsp are asked cold",
         details={"from_construction": series(corvane, "from_construction")}))
     rows.append(measure.result(
         SUITE, "corvane. after the warm-up finished",
-        request_series(corvane, {"bridge": "bridge_after", "floor": "floor_after"}), goal="own overhead <= 2% of the floor",
+        request_series(corvane, {"bridge": "bridge_after", "floor": "floor_after"}),
+        goal="own overhead <= 2% of the floor",
         note="the floor puts the warm-up's question (complete() alone) to jedi first, then the request's; "
              "its process imports what the module imports, so both carry the same heap"))
     return rows

@@ -197,7 +197,8 @@ class PlainBridge:
             if def_type == "function":
                 try:
                     signatures = d.get_signatures()
-                    return f"{OPEN}(function) {name}{self._format_signature(signatures[0]) if signatures else ''}{CLOSE}"
+                    sig = self._format_signature(signatures[0]) if signatures else ""
+                    return f"{OPEN}(function) {name}{sig}{CLOSE}"
                 except Exception:
                     return f"{OPEN}(function) {name}{CLOSE}"
             if def_type in ("class", "module"):
@@ -258,7 +259,8 @@ class PlainBridge:
                     docstring = sig.docstring(raw=True) or ""
                 except (AttributeError, TypeError):
                     docstring = ""
-                signature = {"label": (sig.name or "function") + label, "documentation": docstring, "parameters": params}
+                signature = {"label": (sig.name or "function") + label, "documentation": docstring,
+                             "parameters": params}
                 active = sig.index if sig.index is not None else 0
                 logger.debug("[LSP] Signature help: %s, activeParam=%d", sig.name, active)
             return {"signatures": [signature], "activeSignature": 0, "activeParameter": active, "error": None}
