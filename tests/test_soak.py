@@ -11,6 +11,8 @@ import pytest
 from conftest import DEVHOST, ROOT
 
 REQUESTS = 1000
+# Under `make asan` freed memory waits in the sanitizer's quarantine (the tool knows too).
+SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
 REFCOUNT_CALLS = 400  # above the tool's slack of 200, so a leak per call shows
 
 
@@ -29,7 +31,7 @@ def test_requests_leave_memory_files_and_threads_as_they_were(figures):
     soak = figures["requests_part"]
     assert soak["answers"] == REQUESTS and soak["errors"] == 0
     assert soak["baseline_after"] == REQUESTS // 2
-    assert soak["rss_growth"] < 0.05, soak["rss_curve_kb"]
+    assert SANITIZED or soak["rss_growth"] < 0.05, soak["rss_curve_kb"]
     assert (soak["fds"], soak["threads"], soak["os_threads"]) == (
         soak["fds_after"], soak["threads_after"], soak["os_threads_after"])
     assert soak["sync_dir_ok"] and soak["sync_dir_files"] == 20
