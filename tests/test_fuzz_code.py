@@ -15,8 +15,9 @@ from reliability_helpers import LONG_RUN, fake_bridge, fuzz_settings
 from answer_shapes import JEDI_REQUESTS, REQUESTS, check_answer
 from fuzz_corpus import SPECIAL, mutated_window, token_soup
 
-# ast.parse warns about odd escapes in generated strings; that is the parser's business.
-pytestmark = pytest.mark.filterwarnings("ignore:invalid escape sequence")
+# ast.parse warns about odd escapes and literals in generated code; that is the parser's business.
+pytestmark = [pytest.mark.filterwarnings("ignore:invalid escape sequence"),
+              pytest.mark.filterwarnings("ignore::SyntaxWarning")]
 
 seeds = st.integers(0, 2**32 - 1)
 codes = st.one_of(

@@ -11,7 +11,11 @@ import pytest
 from conftest import DEVHOST, ROOT
 
 REQUESTS = 1000
-REFCOUNT_CALLS = 400  # above the tool's slack of 200, so a leak per call shows
+# Under `make asan` freed memory waits in the sanitizer's quarantine (the tool knows too).
+SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
+# Above the tool's slack for None/True/False (200), so a reference leaked per call shows; a single
+# block leaked per call needs the full run (slack 500 here, a quarter of 10,000 calls there).
+REFCOUNT_CALLS = 400
 
 
 @pytest.fixture(scope="module")
@@ -29,7 +33,7 @@ def test_requests_leave_memory_files_and_threads_as_they_were(figures):
     soak = figures["requests_part"]
     assert soak["answers"] == REQUESTS and soak["errors"] == 0
     assert soak["baseline_after"] == REQUESTS // 2
-    assert soak["rss_growth"] < 0.05, soak["rss_curve_kb"]
+    assert SANITIZED or soak["rss_growth"] < 0.05, soak["rss_curve_kb"]
     assert (soak["fds"], soak["threads"], soak["os_threads"]) == (
         soak["fds_after"], soak["threads_after"], soak["os_threads_after"])
     assert soak["sync_dir_ok"] and soak["sync_dir_files"] == 20

@@ -1,10 +1,11 @@
 # Longer reliability runs than `make test`, included by the top-level Makefile.
 #   make fuzz    the fuzz tests with FUZZ_SCALE times their examples (fresh random seeds, the
 #                whole standard library as corpus), under 3.9 and then 3.11; hypothesis prints
-#                how many examples ran. FUZZ_SCALE=20 takes about 15 minutes per interpreter.
+#                how many examples ran. FUZZ_SCALE=20 takes about 25 minutes per interpreter.
 #   make soak    tools/soak.py under 3.9: SOAK_REQUESTS mixed requests on real jedi (memory,
 #                descriptors, threads, sync directory), then SOAK_CALLS calls of every method
 #                on fake jedi (reference counts); prints the figures, fails on a broken limit.
+#                About 1.5 minutes.
 
 FUZZ_SCALE ?= 20
 FUZZ_TESTS := tests/test_fuzz_arguments.py tests/test_fuzz_code.py tests/test_fuzz_jedi_answers.py \
