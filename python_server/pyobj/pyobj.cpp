@@ -1,5 +1,7 @@
 #include "pyobj/pyobj.h"
 
+#include <unordered_map>
+
 namespace pyobj {
 
 PyObject* Name::get() {
@@ -119,6 +121,16 @@ bool truthy(py::handle obj) {
     int r = PyObject_IsTrue(obj.ptr());
     if (r < 0) throw_error();
     return r != 0;
+}
+
+PyObject* literal(const char* text) {
+    // Never released: the strs must outlive every static that refers to them.
+    static auto* made = new std::unordered_map<const char*, PyObject*>();
+    auto found = made->find(text);
+    if (found != made->end()) return found->second;
+    PyObject* str = check(PyUnicode_InternFromString(text));
+    made->emplace(text, str);
+    return str;
 }
 
 py::object logger() {

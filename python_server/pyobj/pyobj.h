@@ -129,13 +129,18 @@ py::str concat(const Parts&... parts) {
     return py::reinterpret_steal<py::str>(check(PyUnicode_Join(py::str("").ptr(), items.ptr())));
 }
 
+// The str of a fixed C text (a string literal: its address names it for the life of the
+// module), made on first use and kept, so hot paths do not build the same str on every call.
+PyObject* literal(const char* text);  // borrowed
+
 // The module logger, looked up at each call: logger.<level>(fmt, *args).
 py::object logger();
-inline py::object message(const char* text) { return py::str(text); }
+inline py::object message(const char* text) { return py::reinterpret_borrow<py::object>(literal(text)); }
 inline py::object message(py::handle text) { return py::reinterpret_borrow<py::object>(text); }
 template <class Msg, class... Args>
 void log(const char* level, const Msg& msg, Args&&... args) {
-    static_cast<void>(logger().attr(level)(message(msg), std::forward<Args>(args)...));
+    py::object method = steal(PyObject_GetAttr(logger().ptr(), literal(level)));
+    static_cast<void>(method(message(msg), std::forward<Args>(args)...));
 }
 
 template <class Msg, class... Args> void debug(const Msg& m, Args&&... a) { log("debug", m, std::forward<Args>(a)...); }

@@ -8,26 +8,54 @@ using pyobj::global;
 
 namespace {
 
+using pyobj::Name;
+using pyobj::literal;
+using pyobj::steal;
+
+py::object call_method(py::handle obj, Name& name, std::initializer_list<PyObject*> args) {
+    PyObject* argv[4] = {obj.ptr()};
+    size_t n = 1;
+    for (PyObject* arg : args) argv[n++] = arg;
+    return steal(PyObject_VectorcallMethod(name.get(), argv, n | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
 // with open(path, "w", encoding="utf-8") as f: f.write(code)
 void write_text_file(py::handle path, py::handle code) {
-    py::object file = global("open")(path, "w", py::arg("encoding") = "utf-8");
-    py::object entered = file.attr("__enter__")();
+    static Name open_name("open"), encoding("encoding"), enter("__enter__"), write("write"), exit("__exit__");
+    static PyObject* keywords = pyobj::check(PyTuple_Pack(1, encoding.get()));  // kept, like the names
+    py::object open = global(open_name);
+    PyObject* open_args[] = {path.ptr(), literal("w"), literal("utf-8")};
+    py::object file = steal(PyObject_Vectorcall(open.ptr(), open_args, 2, keywords));
+    py::object entered = call_method(file, enter, {});
     try {
-        entered.attr("write")(code);
+        call_method(entered, write, {code.ptr()});
     } catch (py::error_already_set& e) {
         pyobj::Handling handling(e);
         py::object trace = e.trace() ? e.trace() : py::none();
-        if (!pyobj::truthy(file.attr("__exit__")(e.type(), e.value(), trace))) throw;
+        if (!pyobj::truthy(call_method(file, exit, {e.type().ptr(), e.value().ptr(), trace.ptr()}))) throw;
         return;
     }
-    file.attr("__exit__")(py::none(), py::none(), py::none());
+    call_method(file, exit, {Py_None, Py_None, Py_None});
+}
+
+// os.sep or os.altsep (None on POSIX) occurs in text.
+bool contains_separator(py::handle text, py::handle sep) {
+    if (sep.is_none()) return false;
+    int found = PyUnicode_CheckExact(sep.ptr()) ? PyUnicode_Contains(text.ptr(), sep.ptr())
+                                                : PySequence_Contains(text.ptr(), sep.ptr());
+    if (found < 0) pyobj::throw_error();
+    return found == 1;
 }
 
 }  // namespace
 
 py::object module_file_path(py::handle self, py::handle file_stem) {
-    return global("os").attr("path").attr("join")(self.attr("_temp_dir").attr("name"),
-                                                  pyobj::concat(file_stem, ".py"));
+    static Name os_name("os"), path_name("path"), join("join"), temp_dir("_temp_dir"), name("name");
+    py::object join_fn = pyobj::attr(pyobj::attr(global(os_name), path_name), join);
+    py::object folder = pyobj::attr(pyobj::attr(self, temp_dir), name);
+    py::str file_name = pyobj::concat(file_stem, ".py");
+    PyObject* args[] = {folder.ptr(), file_name.ptr()};
+    return steal(PyObject_Vectorcall(join_fn.ptr(), args, 2, nullptr));
 }
 
 bool refuse_unsafe_name(py::handle name, py::handle file_stem) {
@@ -35,17 +63,19 @@ bool refuse_unsafe_name(py::handle name, py::handle file_stem) {
     // rather than write or remove anything anywhere else.
     // Tested on an exact str copy: format() of a key may return a str subclass whose own
     // __contains__ or __eq__ would answer these tests falsely.
+    static Name os_name("os"), sep_name("sep"), altsep_name("altsep");
     py::str text = py::reinterpret_steal<py::str>(pyobj::check(PyUnicode_FromObject(file_stem.ptr())));
-    py::object os = global("os");
-    bool unsafe = text.equal(py::str(".")) || text.equal(py::str(".."));
-    const py::object separators[] = {py::str("/"), py::str("\\"), py::str(std::string(1, '\0')), os.attr("sep"),
-                                     os.attr("altsep")};
-    for (const py::object& sep : separators) {
-        if (unsafe || sep.is_none()) continue;
-        int found = PySequence_Contains(text.ptr(), sep.ptr());
-        if (found < 0) pyobj::throw_error();
-        unsafe = found == 1;
-    }
+    py::object os = global(os_name);
+    py::object sep = pyobj::attr(os, sep_name), altsep = pyobj::attr(os, altsep_name);
+    Py_ssize_t length = PyUnicode_GET_LENGTH(text.ptr());
+    auto has_char = [&](Py_UCS4 c) {
+        Py_ssize_t at = PyUnicode_FindChar(text.ptr(), c, 0, length, 1);
+        if (at == -2) pyobj::throw_error();
+        return at >= 0;
+    };
+    bool unsafe = PyUnicode_CompareWithASCIIString(text.ptr(), ".") == 0 ||
+                  PyUnicode_CompareWithASCIIString(text.ptr(), "..") == 0 || has_char('/') || has_char('\\') ||
+                  has_char('\0') || contains_separator(text, sep) || contains_separator(text, altsep);
     if (unsafe) pyobj::warning("[LSP] Refusing unsafe module name '%s'", name);
     return unsafe;
 }
