@@ -1,12 +1,12 @@
 """Soak run of one bridge: mixed requests on real jedi, then reference counts on fake jedi.
 
-Part 1: N mixed requests (completion, hover in both modes, signature help, diagnostics) on one
+Mixed requests: N mixed requests (completion, hover in both modes, signature help, diagnostics) on one
 bridge that syncs 20 modules with dirty files changing on every request, and deletes one now
 and then. Measured: resident memory after the first 500 requests (or half of a shorter run,
 as jedi's caches fill during the first few hundred) and at the end, open file descriptors and threads before and after, and whether the sync directory holds
 exactly the expected files with the expected contents. Every answer is checked for its shape.
 
-Part 2: every method and the diagnostics sort key called M times with the same argument
+Reference counts: every method and the diagnostics sort key called M times with the same argument
 objects, jedi replaced by a fake: sys.getrefcount of each argument must not change, and neither
 None/True/False nor the interpreter's count of allocated memory blocks may drift by a share of
 the calls (one leaked object per call would add M blocks).
@@ -74,7 +74,7 @@ def os_threads():
     return len(os.listdir("/proc/self/task"))
 
 
-# --- part 1: mixed requests ----------------------------------------------------------------------
+# --- mixed requests ------------------------------------------------------------------------------
 
 def module_source(i, version):
     return (f'"""Module {i}, version {version}."""\nimport os\n\n\nclass Shape{i}:\n'
@@ -163,7 +163,7 @@ def soak_requests(count):
     return figures
 
 
-# --- part 2: reference counts --------------------------------------------------------------------
+# --- reference counts ----------------------------------------------------------------------------
 
 def capture_sort_key(bridge):
     """The key function that get_diagnostics makes for its sort, caught while the sort runs."""
