@@ -11,6 +11,19 @@ PyObject* Name::get() {
     return obj_;
 }
 
+PyObject* KeywordNames::get() {
+    if (!obj_) {
+        py::tuple names(size());
+        Py_ssize_t i = 0;
+        for (const char* text : names_) {
+            PyObject* name = check(PyUnicode_InternFromString(text));
+            PyTuple_SET_ITEM(names.ptr(), i++, name);
+        }
+        obj_ = names.release().ptr();
+    }
+    return obj_;
+}
+
 void throw_error() {
     if (!PyErr_Occurred()) {
         PyErr_SetString(PyExc_SystemError, "error return without exception set");

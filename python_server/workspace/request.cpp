@@ -38,13 +38,10 @@ py::object script_path(const Request& r) {
 }
 
 py::object new_script(const Request& r, py::handle path) {
-    static pyobj::Name jedi("jedi"), script("Script"), project("_jedi_project"), code_kw("code"), path_kw("path"),
-        project_kw("project");
-    static PyObject* keywords = pyobj::check(PyTuple_Pack(3, code_kw.get(), path_kw.get(), project_kw.get()));
+    static pyobj::Name jedi("jedi"), script("Script"), project("_jedi_project");
+    static pyobj::KeywordNames keywords{"code", "path", "project"};
     py::object factory = pyobj::attr(pyobj::global(jedi), script);
-    py::object jedi_project = pyobj::attr(r.self, project);
-    PyObject* args[] = {r.code.ptr(), path.ptr(), jedi_project.ptr()};
-    return pyobj::steal(PyObject_Vectorcall(factory.ptr(), args, 0, keywords));
+    return pyobj::call_kw(factory, keywords, r.code, path, pyobj::attr(r.self, project));
 }
 
 py::object prepare_script(const Request& r) {

@@ -8,34 +8,25 @@ using pyobj::global;
 
 namespace {
 
-using pyobj::Name;
+using pyobj::call_method;
 using pyobj::literal;
-using pyobj::steal;
-
-py::object call_method(py::handle obj, Name& name, std::initializer_list<PyObject*> args) {
-    PyObject* argv[4] = {obj.ptr()};
-    size_t n = 1;
-    for (PyObject* arg : args) argv[n++] = arg;
-    return steal(PyObject_VectorcallMethod(name.get(), argv, n | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-}
+using pyobj::Name;
 
 // with open(path, "w", encoding="utf-8") as f: f.write(code)
 void write_text_file(py::handle path, py::handle code) {
-    static Name open_name("open"), encoding("encoding"), enter("__enter__"), write("write"), exit("__exit__");
-    static PyObject* keywords = pyobj::check(PyTuple_Pack(1, encoding.get()));  // kept, like the names
-    py::object open = global(open_name);
-    PyObject* open_args[] = {path.ptr(), literal("w"), literal("utf-8")};
-    py::object file = steal(PyObject_Vectorcall(open.ptr(), open_args, 2, keywords));
-    py::object entered = call_method(file, enter, {});
+    static Name open("open"), enter("__enter__"), write("write"), exit("__exit__");
+    static pyobj::KeywordNames encoding{"encoding"};
+    py::object file = pyobj::call_kw(global(open), encoding, path, literal("w"), literal("utf-8"));
+    py::object entered = call_method(file, enter);
     try {
-        call_method(entered, write, {code.ptr()});
+        call_method(entered, write, code);
     } catch (py::error_already_set& e) {
         pyobj::Handling handling(e);
         py::object trace = e.trace() ? e.trace() : py::none();
-        if (!pyobj::truthy(call_method(file, exit, {e.type().ptr(), e.value().ptr(), trace.ptr()}))) throw;
+        if (!pyobj::truthy(call_method(file, exit, e.type(), e.value(), trace))) throw;
         return;
     }
-    call_method(file, exit, {Py_None, Py_None, Py_None});
+    call_method(file, exit, Py_None, Py_None, Py_None);
 }
 
 // os.sep or os.altsep (None on POSIX) occurs in text.
@@ -53,9 +44,7 @@ py::object module_file_path(py::handle self, py::handle file_stem) {
     static Name os_name("os"), path_name("path"), join("join"), temp_dir("_temp_dir"), name("name");
     py::object join_fn = pyobj::attr(pyobj::attr(global(os_name), path_name), join);
     py::object folder = pyobj::attr(pyobj::attr(self, temp_dir), name);
-    py::str file_name = pyobj::concat(file_stem, ".py");
-    PyObject* args[] = {folder.ptr(), file_name.ptr()};
-    return steal(PyObject_Vectorcall(join_fn.ptr(), args, 2, nullptr));
+    return pyobj::call(join_fn, folder, pyobj::concat(file_stem, ".py"));
 }
 
 bool refuse_unsafe_name(py::handle name, py::handle file_stem) {
