@@ -47,7 +47,8 @@ py::list completion_items(const workspace::Request& r) {
     bool show_underscores = starts_with_underscore(word_prefix);
     py::object path = workspace::script_path(r);
     py::object script = workspace::new_script(r, path);
-    py::object completions = script.attr("complete")(py::arg("line") = r.line, py::arg("column") = r.column);
+    static pyobj::Name complete("complete");
+    py::object completions = workspace::call_at_position(script, complete, r);
     pyobj::debug("[LSP] Jedi returned %d completions", py::int_(py::len(completions)));
     py::list items;
     for (py::handle completion : completions) {

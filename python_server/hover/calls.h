@@ -7,11 +7,6 @@
 namespace hover {
 
 using pyobj::call_method;
-
-// obj.<name>(line=line, column=column), the position of the request, by keyword.
-inline py::object call_at_position(py::handle obj, pyobj::Name& name, const workspace::Request& r) {
-    static pyobj::KeywordNames keywords{"line", "column"};
-    return pyobj::call_method_kw(obj, name, &keywords, r.line, r.column);
-}
+using workspace::call_at_position;
 
 }  // namespace hover

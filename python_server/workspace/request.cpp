@@ -44,6 +44,11 @@ py::object new_script(const Request& r, py::handle path) {
     return pyobj::call_kw(factory, keywords, r.code, path, pyobj::attr(r.self, project));
 }
 
+py::object call_at_position(py::handle script, pyobj::Name& name, const Request& r) {
+    static pyobj::KeywordNames keywords{"line", "column"};
+    return pyobj::call_method_kw(script, name, &keywords, r.line, r.column);
+}
+
 py::object prepare_script(const Request& r) {
     validate(r);
     sync_if_needed(r);

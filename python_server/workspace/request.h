@@ -26,6 +26,9 @@ py::object script_path(const Request& r);
 // jedi.Script(code=..., path=..., project=self._jedi_project). The caller holds the JediLock.
 py::object new_script(const Request& r, py::handle path);
 
+// script.<name>(line=line, column=column): the question of a request at its position, by keyword.
+py::object call_at_position(py::handle script, pyobj::Name& name, const Request& r);
+
 // validate, sync, then the script: the preamble of hover and signature help. The caller holds
 // the JediLock, which also keeps a running warm-up from reading a file half-written.
 py::object prepare_script(const Request& r);
