@@ -9,6 +9,9 @@ import sys
 import pytest
 
 from conftest import DEVHOST, ROOT
+from reliability_helpers import TOOLS  # noqa: F401 - puts the tools folder on the path
+
+import soak  # noqa: E402
 
 REQUESTS = 1000
 # Under `make asan` freed memory waits in the sanitizer's quarantine (the tool knows too).
@@ -45,3 +48,33 @@ def test_no_reference_count_drifts(figures):
     assert {label: d["arguments"] for label, d in drift.items() if any(d["arguments"])} == {}
     # None/True/False and the allocated blocks: within the soak tool's slack for settling caches.
     assert figures["problems"] == []
+
+
+class _Plain:
+    pass
+
+
+def _look_up_fresh_names(obj):
+    names = ["".join(["not_", "there"]) for _ in range(50)]  # alive at once: 50 addresses
+    for name in names:
+        getattr(obj, name, None)
+
+
+def _cases():
+    kept = []
+    only_pymalloc = pytest.mark.skipif(not sys.getallocatedblocks(), reason="blocks are counted by pymalloc only")
+    return [
+        pytest.param(lambda: None, (), False, id="nothing kept"),
+        # Look-ups by freshly made names fill the type attribute cache, which is no leak.
+        pytest.param(_look_up_fresh_names, (_Plain(),), False, id="fresh attribute names"),
+        pytest.param(lambda: kept.append(object()), (), True, id="an object per call", marks=only_pymalloc),
+        pytest.param(lambda a: kept.append(a), (object(),), True, id="a reference to the argument per call"),
+        pytest.param(lambda: kept.append(None), (), True, id="a reference to None per call"),
+    ]
+
+
+@pytest.mark.parametrize("fn, args, leaking", _cases())
+def test_the_drift_check_tells_leaks_from_settling_caches(fn, args, leaking):
+    # No warm-up: the type attribute cache starts empty and fills during the calls.
+    drift = soak.case_drift(fn, args, list(args), REFCOUNT_CALLS)
+    assert soak.leaks(drift, REFCOUNT_CALLS) == leaking, drift

@@ -264,6 +264,28 @@ def settle():
     gc.collect()
 
 
+def case_drift(fn, args, objects, calls):
+    """How the counts of `objects`, of None/True/False and of allocated blocks change over
+    `calls` calls of fn(*args)."""
+    settle()
+    singles, counts, blocks = refcounts(SINGLETONS), refcounts(objects), sys.getallocatedblocks()
+    for _ in range(calls):
+        call_quietly(fn, args)
+    settle()
+    singles_after, counts_after = refcounts(SINGLETONS), refcounts(objects)
+    return {"arguments": [b - a for a, b in zip(counts, counts_after)],
+            "singletons": [b - a for a, b in zip(singles, singles_after)],
+            "blocks": sys.getallocatedblocks() - blocks}
+
+
+def leaks(d, calls):
+    """The verdict on one case's drift: any argument drift, or a drift of None/True/False or of
+    allocated blocks beyond what settling caches explain."""
+    slack = max(200, calls * SLACK)
+    # Freed blocks are no leak; fewer references to None would be (a missing incref).
+    return any(d["arguments"]) or any(abs(x) > slack for x in d["singletons"]) or d["blocks"] > max(100, calls * SLACK)
+
+
 def refcount_drift(calls):
     lsp = lsp_bridge()
     drift = {}
@@ -277,16 +299,7 @@ def refcount_drift(calls):
             for _ in range(min(calls, 300)):
                 call_quietly(fn, args)
         for label, fn, args in cases:
-            objects = watched(args) + [bridge]
-            settle()
-            singles, counts, blocks = refcounts(SINGLETONS), refcounts(objects), sys.getallocatedblocks()
-            for _ in range(calls):
-                call_quietly(fn, args)
-            settle()
-            singles_after, counts_after = refcounts(SINGLETONS), refcounts(objects)
-            drift[label] = {"arguments": [b - a for a, b in zip(counts, counts_after)],
-                            "singletons": [b - a for a, b in zip(singles, singles_after)],
-                            "blocks": sys.getallocatedblocks() - blocks}
+            drift[label] = case_drift(fn, args, watched(args) + [bridge], calls)
         join_warmups()
         bridge.cleanup()
     return drift
@@ -305,11 +318,8 @@ def problems(figures):
                 found.append(f"{what}: {soak[what]} before, {soak[f'{what}_after']} after")
         if not soak["sync_dir_ok"]:
             found.append("the sync directory does not hold exactly the expected files")
-    calls = figures.get("refcount_calls", 0)
-    slack = max(200, calls * SLACK)
     for label, d in figures.get("refcounts", {}).items():
-        # Freed blocks are no leak; fewer references to None would be (a missing incref).
-        if any(d["arguments"]) or any(abs(x) > slack for x in d["singletons"]) or d["blocks"] > max(100, calls * SLACK):
+        if leaks(d, figures.get("refcount_calls", 0)):
             found.append(f"reference counts drift in {label}: {d}")
     return found
 
