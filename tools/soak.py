@@ -1,15 +1,16 @@
 """Soak run of one bridge: mixed requests on real jedi, then reference counts on fake jedi.
 
-Mixed requests: N mixed requests (completion, hover in both modes, signature help, diagnostics) on one
-bridge that syncs 20 modules with dirty files changing on every request, and deletes one now
-and then. Measured: resident memory after the first 500 requests (or half of a shorter run,
-as jedi's caches fill during the first few hundred) and at the end, open file descriptors and threads before and after, and whether the sync directory holds
-exactly the expected files with the expected contents. Every answer is checked for its shape.
+Mixed requests: N requests (completion, hover in both modes, signature help, diagnostics) on
+one bridge that syncs 20 modules with dirty files changing on every request, and deletes one
+now and then. Measured: resident memory after the first 500 requests (or half of a shorter
+run, as jedi's caches fill during the first few hundred) and at the end, open file descriptors
+and threads before and after, and whether the sync directory holds exactly the expected files
+with the expected contents. Every answer is checked for its shape.
 
-Reference counts: every method and the diagnostics sort key called M times with the same argument
-objects, jedi replaced by a fake: sys.getrefcount of each argument must not change, and neither
-None/True/False nor the interpreter's count of allocated memory blocks may drift by a share of
-the calls (one leaked object per call would add M blocks).
+Reference counts: every method and the diagnostics sort key called M times with the same
+argument objects, jedi replaced by a fake: sys.getrefcount of each argument must not change,
+and neither None/True/False nor the interpreter's count of allocated memory blocks may drift by
+a share of the calls (one leaked object per call would add M blocks).
 
     python tools/soak.py [--requests 5000] [--refcount-calls 10000] [--json]
 
