@@ -136,6 +136,14 @@ bool truthy(py::handle obj) {
     return r != 0;
 }
 
+bool contains(py::handle container, py::handle item) {
+    int found = PyUnicode_Check(container.ptr()) && PyUnicode_CheckExact(item.ptr())
+                    ? PyUnicode_Contains(container.ptr(), item.ptr())
+                    : PySequence_Contains(container.ptr(), item.ptr());
+    if (found < 0) throw_error();
+    return found == 1;
+}
+
 PyObject* literal(const char* text) {
     // Never released: the strs must outlive every static that refers to them.
     static auto* made = new std::unordered_map<const char*, PyObject*>();

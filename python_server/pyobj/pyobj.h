@@ -86,6 +86,9 @@ py::str error_text(const py::error_already_set& e);
 
 bool truthy(py::handle obj);  // PyObject_IsTrue, checked
 
+// `item in container`, checked; an exact str looked for in a str without the generic protocol.
+bool contains(py::handle container, py::handle item);
+
 // While a handler runs, the caught exception is the one being handled (sys.exc_info()), as in
 // an except block, so that logging with exc_info=True finds its traceback.
 class Handling {

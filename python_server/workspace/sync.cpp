@@ -31,11 +31,7 @@ void write_text_file(py::handle path, py::handle code) {
 
 // os.sep or os.altsep (None on POSIX) occurs in text.
 bool contains_separator(py::handle text, py::handle sep) {
-    if (sep.is_none()) return false;
-    int found = PyUnicode_CheckExact(sep.ptr()) ? PyUnicode_Contains(text.ptr(), sep.ptr())
-                                                : PySequence_Contains(text.ptr(), sep.ptr());
-    if (found < 0) pyobj::throw_error();
-    return found == 1;
+    return !sep.is_none() && pyobj::contains(text, sep);
 }
 
 }  // namespace
@@ -117,9 +113,7 @@ py::object is_module_name(PyObject* const* a) {
     auto answer = [](bool value) { return py::reinterpret_borrow<py::object>(value ? Py_True : Py_False); };
     if (PyUnicode_GET_LENGTH(path) == 0) return answer(false);
     py::object sep = pyobj::attr(pyobj::attr(global(os_name), path_name), sep_name);
-    int has_sep = PyUnicode_CheckExact(sep.ptr()) ? PyUnicode_Contains(path, sep.ptr())
-                                                  : PySequence_Contains(path, sep.ptr());
-    if (has_sep < 0) pyobj::throw_error();
+    bool has_sep = pyobj::contains(path, sep);
     // An identifier holds no "/" or "\\" and starts with neither "<" nor ".", so those tests
     // are settled by isidentifier() itself.
     return answer(!has_sep && PyUnicode_IsIdentifier(path) == 1);
