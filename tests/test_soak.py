@@ -8,10 +8,9 @@ import sys
 
 import pytest
 
-from conftest import DEVHOST, ROOT
-from reliability_helpers import TOOLS  # noqa: F401 - puts the tools folder on the path
+from support import DEVHOST, ROOT
 
-import soak  # noqa: E402
+import soak  # tools/, on the path through support
 
 REQUESTS = 1000
 # Under `make asan` freed memory waits in the sanitizer's quarantine (the tool knows too).
