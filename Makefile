@@ -1,6 +1,6 @@
 # Build, test and demo lsp_bridge. `make test` on a fresh machine installs
 # what is missing (Debian packages, the 3.9 venv), builds the module for both
-# interpreters and runs the tests under each: about 25 minutes on a fresh
+# interpreters and runs the tests under each: about 25-30 minutes on a fresh
 # two-core machine, 15-20 on a re-run (nearly all of it the two suites).
 #
 # Targets: all (default: build39 build311), test (its parts: build-variant39,
