@@ -1,8 +1,10 @@
 # Build, test and demo lsp_bridge. `make test` on a fresh machine installs
 # what is missing (Debian packages, the 3.9 venv), builds the module for both
-# interpreters and runs the tests under each.
+# interpreters and runs the tests under each: about 25-30 minutes on a fresh
+# two-core machine, 15-20 on a re-run (nearly all of it the two suites).
 #
-# Targets: all (default: build39 build311), test, test39, test311, demo, tour,
+# Targets: all (default: build39 build311), test (its parts: build-variant39,
+#          test39, test311 and TEST_EXTRA, then a summary), test39, test311, demo, tour,
 #          build39, build311, venv39, deps, clean
 # Knobs:   CMAKE_ARGS="-DLSP_BRIDGE_SANITIZE=ON ..." (stored in the build's
 #          CMake cache, so it sticks), PYTEST_ARGS="-k hover -x", JOBS=2
@@ -128,10 +130,15 @@ clean:
 -include tools/reliability.mk
 -include bench/bench.mk
 
-# These two come after the include: prerequisites are expanded when a rule is
+# These come after the include: prerequisites are expanded when a rule is
 # read, so TEST_EXTRA and DEMO_TARGET set there must already be known here.
 # Both modules are built before any test runs, so a compile error for either
-# interpreter shows up first.
-test: build39 build311 test39 test311 $(TEST_EXTRA)
+# interpreter shows up first. Then the parts run one after another, each to its
+# end, and `make test` closes with one status line per part (kept, with each
+# part's output, in build/test-parts/); it fails when any part failed.
+TEST_PARTS = build-variant39 test39 test311 $(TEST_EXTRA)
+
+test: build39 build311
+	@MAKE="$(MAKE)" tools/test_parts.sh $(BUILD)/test-parts $(TEST_PARTS)
 
 demo: $(DEMO_TARGET)

@@ -24,11 +24,14 @@ $(DEMO_NPM_STAMP): $(DEMO_DIR)/package.json $(DEMO_DIR)/package-lock.json
 	cd $(DEMO_DIR) && npm ci --no-audit --no-fund
 	touch $@
 
-# Debian's chromium, installed only when it is not there yet.
+# Debian's chromium, installed only when it is not there yet, without the desktop it
+# recommends (udev, upower, a notification daemon...): headless needs none of it. One font
+# package, so that the screenshots show the editor's text.
 demo-chromium:
 	@if [ ! -x $(CHROMIUM) ]; then \
 	    echo "installing chromium"; \
-	    apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y chromium; \
+	    apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
+	        chromium fonts-dejavu-core; \
 	fi
 
 test-browser: build39 demo-npm demo-chromium

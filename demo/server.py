@@ -10,6 +10,7 @@ import json
 import logging
 import os
 import signal
+import socket
 import sys
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
@@ -30,6 +31,15 @@ log = logging.getLogger("demo.server")
 
 class _ClientGone(Exception):
     """The client stopped sending; there is nobody to answer."""
+
+
+# A client that hangs up mid-request (a reload, a closed tab, a stopped curl) is routine for a
+# local tool: one log line, not a traceback.
+HANG_UPS = (ConnectionError, socket.timeout)
+
+
+def log_hang_up(address, error):
+    log.info("%s hung up mid-request: %s", address, error)
 
 
 def load_sample():
@@ -73,8 +83,9 @@ class Handler(BaseHTTPRequestHandler):
         try:
             body = self._read_body()
             data = json.dumps(self.server.api.handle(path, body)).encode("utf-8")
-        except _ClientGone:
+        except _ClientGone as gone:
             self.close_connection = True
+            log_hang_up(self.address_string(), gone)
             return
         except RequestError as e:
             self._send_error(e.status, e.message)
@@ -113,8 +124,8 @@ class Handler(BaseHTTPRequestHandler):
             raise RequestError(415, "Content-Type must be application/json")
         try:
             body = self.rfile.read(length)
-        except OSError:  # timed out or reset while sending the body
-            raise _ClientGone() from None
+        except OSError as e:  # timed out or reset while sending the body
+            raise _ClientGone(e) from None
         if len(body) != length:
             raise RequestError(400, "request body shorter than Content-Length")
         return body
@@ -170,6 +181,14 @@ class DemoServer(ThreadingHTTPServer):
         super().__init__(address, Handler)
         self.api = api
         self.static = static
+
+    def handle_error(self, request, client_address):
+        # Called inside the handler's `except`: a hang-up while the answer is written lands here.
+        error = sys.exc_info()[1]
+        if isinstance(error, HANG_UPS):
+            log_hang_up(client_address[0], error)
+        else:
+            super().handle_error(request, client_address)
 
 
 def make_server(api, host="127.0.0.1", port=0):

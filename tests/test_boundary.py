@@ -6,8 +6,7 @@ import sys
 
 import pytest
 
-from conftest import MODULE_NAME
-from test_module import METHOD_ORDER
+from support import METHOD_ORDER, MODULE_NAME
 
 REQUEST_ANN = {"code": "str", "line": "int", "column": "int", "path": "Optional[str]",
                "modules": "Optional[Dict[str, str]]", "dirty_files": "Optional[Dict[str, str]]",

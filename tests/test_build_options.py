@@ -8,7 +8,7 @@ import textwrap
 
 import pytest
 
-from conftest import MODULE_NAME, ROOT
+from support import MODULE_NAME, ROOT
 
 VARIANT_HOST = os.path.join(ROOT, "build", "variant39", "host")
 MODULE_DIR = os.path.join(VARIANT_HOST, "corvane_master", "python_server")

@@ -7,6 +7,8 @@ from unittest import mock
 
 import pytest
 
+from support import recorded_jedi, script_with
+
 REQUEST = "[LSP] Request: get_completions %s"
 ALIAS = "[LSP] In import alias context, returning empty completions"
 JEDI_COUNT = "[LSP] Jedi returned %d completions"
@@ -38,31 +40,14 @@ class FakeCompletion:
         return fail(self.doc)
 
 
-class FakeScript:
-    """Stands in for jedi.Script (keywords only, as jedi must be called) and for the script."""
-
-    def __init__(self, completions=(), error=None, on_complete=None):
-        self.completions, self.error, self.on_complete = list(completions), error, on_complete
-        self.built = []
-        self.complete_calls = []
-
-    def __call__(self, **kwargs):
-        self.built.append(kwargs)
-        if isinstance(self.error, BaseException) and not self.on_complete:
-            raise self.error
-        return self
-
-    def complete(self, **kwargs):
-        self.complete_calls.append(kwargs)
-        if self.on_complete:
-            self.on_complete()
-        return self.completions
-
-
 @contextmanager
-def fake_jedi(lsp, *completions, **options):
-    script = FakeScript(completions, **options)
-    with mock.patch.object(lsp.jedi, "Script", script):
+def jedi_completing(lsp, *completions, error=None):
+    """jedi.Script replaced by the shared fake answering `completions`, or failing with `error`
+    when it is built; yields the fake (`created`: its keywords, `asked`: its questions)."""
+    answers = {"complete": list(completions)}
+    if error is not None:
+        answers["Script"] = error
+    with recorded_jedi(lsp, **answers) as script:
         yield script
 
 
@@ -89,10 +74,10 @@ def names(result):
     ],
 )
 def test_bad_position_is_answered(bridge, lsp, logs, line, column, message):
-    with fake_jedi(lsp) as script, recorded_sync(bridge) as sync:
+    with jedi_completing(lsp) as script, recorded_sync(bridge) as sync:
         result = bridge.get_completions("x", line, column, modules={"m": "x = 1"})
     assert result == {"completions": [], "error": message}
-    assert not script.built and not sync.called
+    assert not script.created and not sync.called
     assert logs.formats() == [REQUEST, ERROR]
     assert logs.calls[-1][2] == (message,) and logs.records[-1].exc_info is None
 
@@ -100,7 +85,7 @@ def test_bad_position_is_answered(bridge, lsp, logs, line, column, message):
 @pytest.mark.parametrize("length, preview_length", [(0, 0), (100, 100), (101, 100), (5000, 100)])
 def test_request_summary(bridge, lsp, logs, length, preview_length):
     code = ("abcdefghi\n" * 600)[:length]
-    with fake_jedi(lsp):
+    with jedi_completing(lsp):
         bridge.get_completions(code, 1, 0, path="a.py")
     level, fmt, info = logs.calls[0]
     assert (level, fmt) == ("DEBUG", REQUEST)
@@ -127,10 +112,10 @@ def test_request_summary(bridge, lsp, logs, length, preview_length):
 def test_import_alias_context(bridge, lsp, logs, text, column, alias):
     code = "x = 1\n" + text + "\ny = 2"
     column = len(text) if column is None else column
-    with fake_jedi(lsp) as script, recorded_sync(bridge) as sync:
+    with jedi_completing(lsp) as script, recorded_sync(bridge) as sync:
         result = bridge.get_completions(code, 2, column, modules={"m": "x = 1"})
     assert result == {"completions": [], "error": None}
-    assert bool(script.built) is not alias and sync.called is not alias
+    assert bool(script.created) is not alias and sync.called is not alias
     assert (ALIAS in logs.formats()) is alias
 
 
@@ -146,7 +131,7 @@ def test_import_alias_context(bridge, lsp, logs, text, column, alias):
     ],
 )
 def test_sync_only_when_there_is_something(bridge, lsp, modules, dirty_files, synced):
-    with fake_jedi(lsp), recorded_sync(bridge) as sync:
+    with jedi_completing(lsp), recorded_sync(bridge) as sync:
         bridge.get_completions("x", 1, 0, modules=modules, dirty_files=dirty_files)
     if synced:
         (passed_modules, passed_dirty), _ = sync.call_args
@@ -158,13 +143,13 @@ def test_sync_only_when_there_is_something(bridge, lsp, modules, dirty_files, sy
 @pytest.mark.parametrize("path", ["shapes", "D:/work/a.py", "<stdin>", None, ""])
 def test_script_and_complete_arguments(bridge, lsp, path):
     code = "import os\nos.pa"
-    with fake_jedi(lsp) as script:
+    with jedi_completing(lsp) as script:
         assert bridge.get_completions(code, 2, 5, path=path) == {"completions": [], "error": None}
     expected = {"shapes": os.path.join(bridge._temp_dir.name, "shapes.py"), None: "<editor>", "": "<editor>"}
-    (built,) = script.built
+    (built,) = script.created
     assert built == {"code": code, "path": expected.get(path, path), "project": bridge._jedi_project}
     assert built["project"] is bridge._jedi_project
-    assert script.complete_calls == [{"line": 2, "column": 5}]
+    assert script.asked == [("complete", {"line": 2, "column": 5})]
 
 
 @pytest.mark.parametrize(
@@ -178,12 +163,12 @@ def test_script_and_complete_arguments(bridge, lsp, path):
 )
 def test_underscore_rule(bridge, lsp, code, shown):
     completions = [FakeCompletion(n) for n in ["visible", "_private", "__class__"]]
-    with fake_jedi(lsp, *completions):
+    with jedi_completing(lsp, *completions):
         assert names(bridge.get_completions(code, 1, len(code))) == shown
 
 
 def test_word_prefix_comes_from_the_method_on_self(bridge, lsp):
-    with fake_jedi(lsp, FakeCompletion("_private")), mock.patch.object(bridge, "_get_word_prefix", return_value="_"):
+    with jedi_completing(lsp, FakeCompletion("_private")), mock.patch.object(bridge, "_get_word_prefix", return_value="_"):
         assert names(bridge.get_completions("obj.", 1, 4)) == ["_private"]
 
 
@@ -203,7 +188,7 @@ def test_items(bridge, lsp):
             raise ValueError("format failed")
         return "formatted " + signature
 
-    with fake_jedi(lsp, *completions), mock.patch.object(bridge, "_format_signature", format_signature):
+    with jedi_completing(lsp, *completions), mock.patch.object(bridge, "_format_signature", format_signature):
         result = bridge.get_completions("", 1, 0)
     assert result["error"] is None
     assert result["completions"] == [
@@ -230,7 +215,7 @@ def test_items(bridge, lsp):
     ],
 )
 def test_failure_answers_with_error(bridge, lsp, logs, options, completions, message):
-    with fake_jedi(lsp, *completions, **options):
+    with jedi_completing(lsp, *completions, **options):
         result = bridge.get_completions("x", 1, 0)
     assert result == {"completions": [], "error": message}
     assert logs.calls[-1] == ("ERROR", ERROR, (message,)) and logs.records[-1].exc_info is None
@@ -238,19 +223,19 @@ def test_failure_answers_with_error(bridge, lsp, logs, options, completions, mes
 
 
 def test_failed_sync_answers_with_error(bridge, lsp):
-    with fake_jedi(lsp), mock.patch.object(bridge, "sync_modules", side_effect=OSError("disk full")):
+    with jedi_completing(lsp), mock.patch.object(bridge, "sync_modules", side_effect=OSError("disk full")):
         assert bridge.get_completions("x", 1, 0, modules={"m": ""}) == {"completions": [], "error": "disk full"}
 
 
 def test_keyboard_interrupt_is_not_answered(bridge, lsp):
-    with fake_jedi(lsp, error=KeyboardInterrupt()), pytest.raises(KeyboardInterrupt):
+    with jedi_completing(lsp, error=KeyboardInterrupt()), pytest.raises(KeyboardInterrupt):
         bridge.get_completions("x", 1, 0)
 
 
 @pytest.mark.parametrize("count, sample", [(0, None), (5, "..."), (6, "...")])
 def test_response_logs(bridge, lsp, logs, count, sample):
     labels = ["n%d" % i for i in range(count)]
-    with fake_jedi(lsp, *map(FakeCompletion, labels + ["_hidden"])):
+    with jedi_completing(lsp, *map(FakeCompletion, labels + ["_hidden"])):
         bridge.get_completions("x", 1, 0)
     expected = [("DEBUG", JEDI_COUNT, (count + 1,)), ("DEBUG", RESPONSE, (count,))]
     if count:
@@ -267,12 +252,12 @@ def test_requests_take_turns_with_jedi(bridge, lsp):
         second.start()
         assert not second_built.wait(0.5)  # waiting releases the GIL: only the lock holds it back
 
-    first = FakeScript([FakeCompletion("a")], on_complete=inside_first_complete)
+    first = script_with(complete=lambda **position: inside_first_complete() or [FakeCompletion("a")])
 
     def build(**kwargs):
         if threading.current_thread() is second:
             second_built.set()
-            return FakeScript()
+            return script_with()(**kwargs)
         return first(**kwargs)
 
     second = threading.Thread(target=lambda: second_results.append(bridge.get_completions("x", 1, 0)))

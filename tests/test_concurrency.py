@@ -10,12 +10,10 @@ import threading
 
 import pytest
 
-from conftest import wait_for_warmups
-from reliability_helpers import fake_bridge, fake_jedi
+from support import FakeScript, fake_bridge, fake_jedi, wait_for_warmups
 
-# tools/, on the path through reliability_helpers
+# tools/, on the path through support
 from answer_shapes import REQUESTS, check_answer
-from jedi_fakes import FakeScript
 
 JOIN_SECONDS = 240
 REQUEST_THREADS = 8
@@ -100,13 +98,13 @@ class ExclusiveScript(FakeScript):
     overlaps = []
     guard = threading.Lock()
 
-    def _answer(self, what):
+    def _answer(self, what, **position):
         with self.guard:
             self.inside.append(threading.get_ident())
             if len(self.inside) > 1:
                 self.overlaps.append(what)
         try:
-            return super()._answer(what)
+            return super()._answer(what, **position)
         finally:
             with self.guard:
                 self.inside.remove(threading.get_ident())
@@ -134,7 +132,7 @@ def test_fork_while_a_warmup_holds_jedi(lsp):
     inside, release = threading.Event(), threading.Event()
 
     class BlockingScript(FakeScript):
-        def complete(self, line=None, column=None):
+        def complete(self, **position):
             if threading.current_thread().name == "LSP-corvane-preload":
                 inside.set()
                 release.wait(60)

@@ -5,6 +5,7 @@ import json
 import os
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import threading
@@ -277,6 +278,38 @@ def test_failing_bridge_answers_500_and_server_keeps_serving(served):
     status, answer = post(port, "/api/hover", GOOD)
     assert status == 500 and "RuntimeError: boom" in answer["error"]
     assert post(port, "/api/complete", GOOD)[0] == 200
+
+
+def _reset_while_sending_the_body(port, server):
+    with socket.create_connection(("127.0.0.1", port), timeout=20) as s:
+        s.sendall(b"POST /api/complete HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+                  b"Content-Length: 100\r\n\r\n{")
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))  # close with a reset
+
+
+def _pipe_breaks_while_answering(port, server):
+    try:
+        raise BrokenPipeError(32, "Broken pipe")
+    except BrokenPipeError:  # where socketserver reports a failed answer
+        server.handle_error(None, ("127.0.0.1", port))
+
+
+@pytest.mark.parametrize("hang_up", [_reset_while_sending_the_body, _pipe_breaks_while_answering])
+def test_a_client_hanging_up_is_one_log_line(caplog, capsys, hang_up):
+    server = make_server(Api(RecordingBridge()), port=0)
+    thread = threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.05}, daemon=True)
+    thread.start()
+    try:
+        with caplog.at_level("INFO", logger="demo.server"):
+            hang_up(server.server_address[1], server)
+            deadline = time.monotonic() + 20
+            while "hung up" not in caplog.text and time.monotonic() < deadline:
+                time.sleep(0.05)
+    finally:
+        server.shutdown()
+        server.server_close()
+    assert len([r for r in caplog.records if "hung up mid-request" in r.getMessage()]) == 1
+    assert "Traceback" not in capsys.readouterr().err
 
 
 def test_close_cleans_up_once_and_refuses_later_calls():

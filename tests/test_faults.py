@@ -12,13 +12,10 @@ from unittest import mock
 
 import pytest
 
-from conftest import DEVHOST, MODULE_NAME
-from reliability_helpers import fake_bridge, fake_jedi
-from test_module import FINDER
+from support import DEVHOST, FINDER, MODULE_NAME, FakeScript, fake_bridge, fake_jedi
 
-# tools/, on the path through reliability_helpers
+# tools/, on the path through support
 from answer_shapes import JEDI_REQUESTS, REQUESTS, check_answer
-from jedi_fakes import FakeScript
 
 CODE = "import os\nos.pa\nos.path.join('a', )\nimport no_such_module_q\n"
 POSITION = {"get_completions": (2, 5), "get_hover": (2, 4), "get_signature_help": (3, 18)}

@@ -11,8 +11,8 @@ import tempfile
 import pytest
 from hypothesis import given, strategies as st
 
-from hostile_values import FormatsAs, LyingStr, StrSub
-from reliability_helpers import fake_bridge, fuzz_settings
+from support import fake_bridge, fuzz_settings
+from support.hostile_values import FormatsAs, LyingStr, StrSub
 
 UNSAFE_PARTS = ("/", "\\", "\0")
 PIECES = ("x", "x", "x", "y", "..", "../", ".", "/", "\\", "\0", "é", "名前", "~", "$HOME", " ", "*", "\n", ".py",

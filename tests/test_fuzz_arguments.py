@@ -10,10 +10,10 @@ import threading
 import pytest
 from hypothesis import given, strategies as st
 
-from hostile_values import FITTING, Boom, values
-from reliability_helpers import fake_bridge, fuzz_settings
+from support import fake_bridge, fuzz_settings
+from support.hostile_values import FITTING, Boom, values
 
-# tools/, on the path through reliability_helpers
+# tools/, on the path through support
 from answer_shapes import MARKER, REQUESTS, check_answer, check_record
 from soak import capture_sort_key
 

@@ -8,10 +8,10 @@ examples and on real jedi for a smaller sample and for every hand-made text."""
 import pytest
 from hypothesis import given, strategies as st
 
-from hostile_values import any_text
-from reliability_helpers import LONG_RUN, fake_bridge, fuzz_settings
+from support import LONG_RUN, fake_bridge, fuzz_settings
+from support.hostile_values import any_text
 
-# tools/, on the path through reliability_helpers
+# tools/, on the path through support
 from answer_shapes import JEDI_REQUESTS, REQUESTS, check_answer
 from fuzz_corpus import SPECIAL, mutated_window, token_soup
 

@@ -3,12 +3,11 @@ raising ordinary exceptions; signature and parameter lists that are not lists; d
 are not text. Every request still answers with a well-formed result and never raises."""
 from hypothesis import given, strategies as st
 
-from hostile_values import Boom, values
-from reliability_helpers import fake_bridge, fuzz_settings
+from support import FakeScript, fake_bridge, fuzz_settings
+from support.hostile_values import Boom, values
 
-# tools/, on the path through reliability_helpers
+# tools/, on the path through support
 from answer_shapes import JEDI_REQUESTS, check_answer
-from jedi_fakes import FakeScript
 
 FAILURES = st.sampled_from([Boom("boom"), AttributeError("gone"), TypeError("bad type"), ValueError("bad value"),
                             MemoryError(), RecursionError("deep"), KeyError("k"), OSError(5, "io")])

@@ -7,19 +7,8 @@ from unittest import mock
 
 import pytest
 
-from hover_support import (
-    Fake,
-    RaisingDescription,
-    REALISTIC_MODULE,
-    all_positions,
-    bad_codes,
-    bad_positions,
-    definition,
-    fake_jedi,
-    jedi_checked,
-    sample_positions,
-    signature,
-)
+from support import Fake, RaisingDescription, definition, fake_jedi, jedi_checked, recorded_jedi, script_with, signature
+from support.samples import REALISTIC_MODULE, all_positions, bad_codes, bad_positions, sample_positions
 
 OPEN, CLOSE, SEP = "```python\n", "\n```", "\n\n---\n\n"
 NOTHING = {"contents": None, "error": None}
@@ -40,7 +29,7 @@ def detailed(bridge):
 
 
 def hover_with(lsp, bridge, **answers):
-    with fake_jedi(lsp, **answers):
+    with recorded_jedi(lsp, **answers):
         return bridge.get_hover("x = 1\n", 1, 0)
 
 
@@ -298,13 +287,13 @@ def test_jedi_work_of_two_requests_does_not_interleave(lsp, bridge):
         events.append("first infer ends")
         return [definition("P", "class")]
 
-    other = threading.Thread(target=lambda: bridge.get_signature_help("f(", 1, 2))
-    with mock.patch.object(lsp.jedi, "Script") as script:
-        def make(**kwargs):
+    class Script(script_with(infer=slow_infer_then_answer)):
+        def __init__(self, **kwargs):
             events.append("script for " + kwargs["code"])
-            return Fake(infer=slow_infer_then_answer, get_signatures=lambda **p: [], help=lambda **p: [])
+            super().__init__(**kwargs)
 
-        script.side_effect = make
+    other = threading.Thread(target=lambda: bridge.get_signature_help("f(", 1, 2))
+    with fake_jedi(lsp, Script):
         bridge.get_hover("x", 1, 0)
         other.join(60)
     assert events == ["script for x", "first infer starts", "first infer ends", "script for f("]
@@ -325,10 +314,10 @@ REQUESTS = ["get_hover", "get_signature_help"]
     ],
 )
 def test_bad_position_answers_before_sync_and_jedi(lsp, bridge, logs, method, line, column, message):
-    with fake_jedi(lsp) as created, mock.patch.object(bridge, "sync_modules") as sync:
+    with recorded_jedi(lsp) as script, mock.patch.object(bridge, "sync_modules") as sync:
         result = getattr(bridge, method)("x = 1", line, column, None, {"m": "y = 2"})
     assert result["error"] == message
-    assert created == [] and not sync.called
+    assert script.created == [] and not sync.called
     assert logs.calls == [
         ("DEBUG", "[LSP] Request: %s line=%%d, column=%%d, path=%%s" % method, (line, column, None)),
         ("ERROR", "[LSP] Error in %s: %%s" % method, (message,)),
@@ -338,9 +327,9 @@ def test_bad_position_answers_before_sync_and_jedi(lsp, bridge, logs, method, li
 @pytest.mark.parametrize("method", REQUESTS)
 @pytest.mark.parametrize("line, column, sent", [(3.9, 2.2, (3, 2)), (True, False, (1, 0))])
 def test_numbers_reach_jedi_as_ints(lsp, bridge, method, line, column, sent):
-    with fake_jedi(lsp) as created:
+    with recorded_jedi(lsp) as script:
         getattr(bridge, method)("a\nb\nc\n", line, column)
-    name, position = created[0]["calls"][0]
+    name, position = script.asked[0]
     assert position == {"line": sent[0], "column": sent[1]}
     assert all(type(v) is int for v in position.values())
 
@@ -357,7 +346,7 @@ def test_numbers_reach_jedi_as_ints(lsp, bridge, method, line, column, sent):
     ],
 )
 def test_sync_only_with_modules_or_dirty_files(lsp, bridge, method, modules, dirty, expected):
-    with fake_jedi(lsp), mock.patch.object(bridge, "sync_modules") as sync:
+    with recorded_jedi(lsp), mock.patch.object(bridge, "sync_modules") as sync:
         getattr(bridge, method)("x", 1, 0, None, modules, dirty)
     assert sync.call_args_list == ([] if expected is None else [mock.call(*expected)])
 
@@ -365,9 +354,10 @@ def test_sync_only_with_modules_or_dirty_files(lsp, bridge, method, modules, dir
 @pytest.mark.parametrize("method", REQUESTS)
 @pytest.mark.parametrize("path", [None, "", "shapes", "D:/work/a.py", "<stdin>", "pkg.mod"])
 def test_script_path_and_project(lsp, bridge, method, path):
-    with fake_jedi(lsp) as created:
+    with recorded_jedi(lsp) as script:
         getattr(bridge, method)("x", 1, 0, path)
     expected = {None: "<editor>", "": "<editor>", "shapes": os.path.join(bridge._temp_dir.name, "shapes.py")}
+    created = script.created
     assert created[0]["code"] == "x"
     assert created[0]["path"] == expected.get(path, path)
     assert created[0]["project"] is bridge._jedi_project

@@ -6,7 +6,7 @@ import subprocess
 import sys
 import textwrap
 
-from conftest import DEVHOST, MODULE_NAME, ROOT
+from support import DEVHOST, MODULE_NAME, ROOT
 
 SCRIPT = textwrap.dedent(f"""
     import json, logging, threading

@@ -5,7 +5,7 @@ from unittest import mock
 
 import pytest
 
-from conftest import WARMUP_THREAD, wait_for_warmups
+from support import WARMUP_THREAD, recorded_jedi, wait_for_warmups
 
 INIT_FORMAT = ("[LSP] LSPBridge initialized (pylsp_available=%s, pyflakes_available=%s, temp_dir=%s, "
                "python_server=%s, stubs=%s)")
@@ -123,20 +123,10 @@ def test_preload_failure_is_a_warning(lsp, bridge, logs):
 
 
 def test_preload_uses_the_current_project(lsp, bridge):
-    calls = []
-
-    class FakeScript:
-        def __init__(self, **kw):
-            calls.append(kw)
-
-        def complete(self, **kw):
-            calls.append(kw)
-            return iter(["a", "b"])
-
-    with mock.patch.object(lsp.jedi, "Script", FakeScript):
+    with recorded_jedi(lsp, complete=lambda **position: iter(["a", "b"])) as script:
         bridge.preload_corvane_module()
-    assert calls == [{"code": "import corvane\ncorvane.", "path": "<warmup>", "project": bridge._jedi_project},
-                     {"line": 2, "column": 8}]
+    assert script.created == [{"code": "import corvane\ncorvane.", "path": "<warmup>", "project": bridge._jedi_project}]
+    assert script.asked == [("complete", {"line": 2, "column": 8})]
 
 
 def test_preload_async_starts_a_daemon_thread_each_time(lsp, bridge, logs):

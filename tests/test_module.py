@@ -7,7 +7,7 @@ import typing
 
 import pytest
 
-from conftest import DEVHOST, MODULE_NAME
+from support import DEVHOST, FINDER, METHOD_ORDER, MODULE_NAME
 
 BINDING_ORDER = [
     "ast", "importlib", "io", "logging", "os", "re", "sys", "tempfile", "threading",
@@ -17,15 +17,6 @@ BINDING_ORDER = [
     "setup_logging_subprocess", "get_logger", "logger",
     "JEDI_TO_MONACO_KIND", "MONACO_MARKER_SEVERITY_ERROR", "MONACO_MARKER_SEVERITY_WARNING",
     "PYFLAKES_MESSAGE_PATTERN", "IMPORT_ALIAS_PATTERN", "LSPBridge",
-]
-
-METHOD_ORDER = [
-    "__init__", "preload_corvane_module", "preload_corvane_module_async", "cleanup",
-    "set_hover_mode", "update_sys_paths", "_get_word_prefix", "_format_signature",
-    "_format_compact_hover", "_get_type_description", "_is_module_name", "sync_modules",
-    "delete_module", "get_completions", "set_workspace", "get_signature_help", "get_hover",
-    "get_diagnostics", "_run_pyflakes", "_parse_pyflakes_message", "_check_unresolved_imports",
-    "_can_resolve_import",
 ]
 
 CLASS_DOC = (
@@ -111,19 +102,6 @@ def test_reimport_returns_same_module_and_logs_nothing(lsp, logs):
 
 
 # --- import-time cases, each in its own interpreter -------------------------------------------
-
-FINDER = """
-import importlib.abc, json, sys
-class Trap(importlib.abc.MetaPathFinder):
-    def __init__(self, rules):
-        self.rules = rules
-    def find_spec(self, name, path=None, target=None):
-        exc = self.rules.get(name)
-        if exc is not None:
-            raise exc(f"trapped {name}")
-        return None
-"""
-
 
 def run_import(run_python, rules, after="", before=""):
     code = FINDER + before + f"""

@@ -4,16 +4,8 @@ from unittest import mock
 
 import pytest
 
-from hover_support import (
-    Fake,
-    REALISTIC_MODULE,
-    all_positions,
-    bad_codes,
-    bad_positions,
-    fake_jedi,
-    jedi_checked,
-    sample_positions,
-)
+from support import Fake, jedi_checked, recorded_jedi
+from support.samples import REALISTIC_MODULE, all_positions, bad_codes, bad_positions, sample_positions
 
 EMPTY = {"signatures": [], "activeSignature": 0, "activeParameter": 0, "error": None}
 
@@ -34,9 +26,9 @@ def sig(name="greet", params=(), index=None, text=None, docstring="Doc."):
 
 
 def help_with(lsp, bridge, signatures):
-    with fake_jedi(lsp, get_signatures=signatures) as created:
+    with recorded_jedi(lsp, get_signatures=signatures) as script:
         result = bridge.get_signature_help("f(", 1, 2)
-    assert created[0]["calls"] == [("get_signatures", {"line": 1, "column": 2})]
+    assert script.asked == [("get_signatures", {"line": 1, "column": 2})]
     return result
 
 

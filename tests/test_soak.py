@@ -8,10 +8,9 @@ import sys
 
 import pytest
 
-from conftest import DEVHOST, ROOT
-from reliability_helpers import TOOLS  # noqa: F401 - puts the tools folder on the path
+from support import DEVHOST, ROOT
 
-import soak  # noqa: E402
+import soak  # tools/, on the path through support
 
 REQUESTS = 1000
 # Under `make asan` freed memory waits in the sanitizer's quarantine (the tool knows too).
@@ -21,12 +20,20 @@ SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
 REFCOUNT_CALLS = 400
 
 
+# The run takes well under a minute (a few under the sanitizer); its own limit stays inside
+# pytest.ini's per-test timeout (300 s), so a hung soak fails here with its output, not there.
+SOAK_TIMEOUT = 240
+
+
 @pytest.fixture(scope="module")
 def figures():
     env = dict(os.environ, LSP_BRIDGE_DEVHOST=DEVHOST)
-    proc = subprocess.run([sys.executable, os.path.join(ROOT, "tools", "soak.py"), "--json", "--requests",
-                           str(REQUESTS), "--refcount-calls", str(REFCOUNT_CALLS)],
-                          capture_output=True, text=True, env=env, cwd=ROOT, timeout=600)
+    try:
+        proc = subprocess.run([sys.executable, os.path.join(ROOT, "tools", "soak.py"), "--json", "--requests",
+                               str(REQUESTS), "--refcount-calls", str(REFCOUNT_CALLS)],
+                              capture_output=True, text=True, env=env, cwd=ROOT, timeout=SOAK_TIMEOUT)
+    except subprocess.TimeoutExpired as expired:
+        pytest.fail(f"soak ran over {SOAK_TIMEOUT} s: {(expired.stderr or b'')[-3000:]!r}")
     lines = [line for line in proc.stdout.splitlines() if line.startswith("SOAK ")]
     assert lines, proc.stderr[-3000:]
     return json.loads(lines[-1][len("SOAK "):])

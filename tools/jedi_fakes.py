@@ -1,8 +1,9 @@
-"""Cheap stand-ins for jedi.Script and the objects it hands back, for runs that call the bridge
-thousands of times (fuzzing, soak, thread stress) where real jedi would take seconds per call.
+"""The one stand-in for jedi.Script and the objects it hands back, shared by the tests and the
+soak: cheap enough for runs that call the bridge thousands of times (fuzzing, soak, thread
+stress), and able to record what the bridge asks jedi.
 
-Patch with `unittest.mock.patch.object(lsp_bridge.jedi, "Script", FakeScript)`; a subclass
-can override `answers` to return other objects."""
+Patch with `unittest.mock.patch.object(lsp_bridge.jedi, "Script", FakeScript)` (the tests use
+`support.fake_jedi`); `script_with` or a subclass answers other objects."""
 import time
 
 
@@ -61,35 +62,52 @@ DEFAULT_ANSWERS = {
 
 
 class FakeScript:
-    """Accepts jedi.Script's keywords and answers every question from `answers` at once.
-    `pause` (seconds) lets other threads run inside a request, as real jedi would."""
+    """Accepts jedi.Script's keywords and answers each question from `answers`: a list, an
+    exception to raise, or a function of the position returning the answer; a question missing
+    from `answers` gets []. An exception under "Script" is raised by the construction instead.
+    `pause` (seconds) lets other threads run inside a request, as real jedi would. A class made by
+    `script_with` also records its constructions' keywords in `created` and the questions with
+    their positions in `asked`."""
 
     answers = DEFAULT_ANSWERS
     pause = 0.0
+    created = None
+    asked = None
 
-    def __init__(self, code=None, path=None, project=None, **kwargs):
-        self.code = code
-        self.path = path
-        self.project = project
+    def __init__(self, **kwargs):
+        self.code = kwargs.get("code")
+        self.path = kwargs.get("path")
+        self.project = kwargs.get("project")
+        if self.created is not None:
+            self.created.append(dict(kwargs))
+        if "Script" in self.answers:
+            raise self.answers["Script"]
 
-    def _answer(self, what):
+    def _answer(self, question, **position):
+        if self.asked is not None:
+            self.asked.append((question, position))
         if self.pause:
             time.sleep(self.pause)
-        return list(self.answers[what])
+        answer = self.answers.get(question, [])
+        if isinstance(answer, BaseException):
+            raise answer
+        if callable(answer):
+            return answer(**position)
+        return list(answer) if isinstance(answer, list) else answer
 
-    def complete(self, line=None, column=None):
-        return self._answer("complete")
+    def complete(self, **position):
+        return self._answer("complete", **position)
 
-    def infer(self, line=None, column=None):
-        return self._answer("infer")
+    def infer(self, **position):
+        return self._answer("infer", **position)
 
-    def help(self, line=None, column=None):
-        return self._answer("help")
+    def help(self, **position):
+        return self._answer("help", **position)
 
-    def get_signatures(self, line=None, column=None):
-        return self._answer("get_signatures")
+    def get_signatures(self, **position):
+        return self._answer("get_signatures", **position)
 
 
 def script_with(**answers):
-    """A FakeScript class whose answers are `answers` over the defaults."""
-    return type("FakeScript", (FakeScript,), {"answers": dict(DEFAULT_ANSWERS, **answers)})
+    """A FakeScript class that answers `answers` only and records what it is asked."""
+    return type("FakeScript", (FakeScript,), {"answers": answers, "created": [], "asked": []})
