@@ -1,4 +1,6 @@
 #include "boundary/binder.h"
+#include "pyobj/globals.h"
+#include "pyobj/ops.h"
 
 
 namespace boundary {

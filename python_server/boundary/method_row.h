@@ -2,7 +2,7 @@
 // method's attributes. Rows are static data; the method objects are built from them.
 #pragma once
 
-#include "pyobj/pyobj.h"
+#include "pyobj/errors.h"
 
 namespace boundary {
 

@@ -1,11 +1,12 @@
 #include "boundary/method_type.h"
+#include "boundary/binder.h"
+#include "pyobj/errors.h"
 
 #include <cstddef>
 #include <vector>
 
 #include <structmember.h>
 
-#include "boundary/binder.h"
 
 namespace boundary {
 

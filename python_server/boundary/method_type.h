@@ -3,6 +3,7 @@
 #pragma once
 
 #include "boundary/method_row.h"
+#include "pyobj/errors.h"
 
 namespace boundary {
 

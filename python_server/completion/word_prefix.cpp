@@ -2,6 +2,7 @@
 // gives what re.search("[a-zA-Z_][a-zA-Z0-9_]*$", prefix) gives on the text before the cursor.
 #include "completion/cursor_line.h"
 #include "lsp_bridge/bodies.h"
+#include "pyobj/errors.h"
 
 namespace completion {
 

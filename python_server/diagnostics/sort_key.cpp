@@ -1,7 +1,8 @@
 #include "diagnostics/sort_key.h"
-
 #include "boundary/method_type.h"
 #include "lsp_bridge/texts.h"
+#include "pyobj/globals.h"
+
 
 namespace diagnostics {
 

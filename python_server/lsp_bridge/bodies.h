@@ -2,7 +2,7 @@
 // self first, as the boundary delivers them.
 #pragma once
 
-#include "pyobj/pyobj.h"
+#include "pyobj/errors.h"
 
 namespace lifecycle {
 py::object init(PyObject* const* a);

@@ -1,5 +1,7 @@
 // Construction, hover-mode setting and clean-up of the bridge object.
 #include "lsp_bridge/bodies.h"
+#include "pyobj/log.h"
+#include "pyobj/ops.h"
 
 namespace lifecycle {
 
@@ -18,9 +20,8 @@ py::object init(PyObject* const* a) {
                 global("jedi").attr("Project")(py::arg("path") = self.attr("_temp_dir").attr("name"),
                                                 py::arg("added_sys_path") = added_sys_path));
     py::setattr(self, "_hover_mode", py::str("compact"));
-    pyobj::info(
-        "[LSP] LSPBridge initialized (pylsp_available=%s, pyflakes_available=%s, temp_dir=%s, python_server=%s, "
-        "stubs=%s)",
+    pyobj::info(PYOBJ_NAME("[LSP] LSPBridge initialized (pylsp_available=%s, pyflakes_available=%s, temp_dir=%s, "
+                           "python_server=%s, stubs=%s)"),
         global("PYLSP_AVAILABLE"), global("PYFLAKES_AVAILABLE"), self.attr("_temp_dir").attr("name"),
         self.attr("_python_server_path"), self.attr("_stubs_path"));
     self.attr("preload_corvane_module_async")();
@@ -34,9 +35,9 @@ py::object cleanup(PyObject* const* a) {
         pyobj::except_exception(
             [&] {
                 self.attr("_temp_dir").attr("cleanup")();
-                pyobj::info("[LSP] Cleaned up temporary directory");
+                pyobj::info(PYOBJ_NAME("[LSP] Cleaned up temporary directory"));
             },
-            [](py::error_already_set& e) { pyobj::warning("[LSP] Failed to cleanup temporary directory: %s", e.value()); });
+            [](py::error_already_set& e) { pyobj::warning(PYOBJ_NAME("[LSP] Failed to cleanup temporary directory: %s"), e.value()); });
     } catch (...) {
         // The directory object is dropped whatever happened; the original failure still escapes.
         if (PyObject_SetAttrString(self.ptr(), "_temp_dir", Py_None) < 0) PyErr_Clear();

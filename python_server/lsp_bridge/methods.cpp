@@ -4,6 +4,7 @@
 #include "lsp_bridge/docstrings.h"
 #include "lsp_bridge/module_body.h"
 #include "lsp_bridge/texts.h"
+#include "pyobj/errors.h"
 
 namespace lsp_bridge {
 

@@ -1,7 +1,8 @@
 #include "lsp_bridge/module_body.h"
-
-
 #include "lsp_bridge/texts.h"
+#include "pyobj/globals.h"
+
+
 
 namespace lsp_bridge {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pyobj/pyobj.h"
+#include "pyobj/errors.h"
 
 namespace lsp_bridge {
 

@@ -2,7 +2,7 @@
 // jedi.Script, and the answer of a failed request.
 #pragma once
 
-#include "pyobj/pyobj.h"
+#include "pyobj/log.h"
 
 namespace workspace {
 
@@ -37,7 +37,7 @@ py::object prepare_script(const Request& r);
 // text) and the answer `failure(error_text)`. An empty exception text is replaced by the class
 // name, so a failure never looks like success to a caller testing `error` for truth.
 template <class Body, class Failure>
-py::object answer(const char* error_format, Body&& body, Failure&& failure) {
+py::object answer(pyobj::Name& error_format, Body&& body, Failure&& failure) {
     return pyobj::except_exception(std::forward<Body>(body), [&](py::error_already_set& e) -> py::object {
         py::str text = pyobj::error_text(e);
         pyobj::error(error_format, text);

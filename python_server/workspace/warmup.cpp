@@ -1,6 +1,7 @@
 // Warm-up: one completion on the host's own module so jedi's caches hold it before the editor
 // asks.
 #include "lsp_bridge/bodies.h"
+#include "pyobj/log.h"
 #include "workspace/jedi_lock.h"
 
 namespace workspace {
@@ -21,9 +22,9 @@ py::object preload_corvane_module(PyObject* const* a) {
                 py::list completions(script.attr("complete")(py::arg("line") = 2, py::arg("column") = 8));
                 found = py::len(completions);
             }
-            pyobj::info("[LSP] Preloaded corvane module cache (%d completions found)", found);
+            pyobj::info(PYOBJ_NAME("[LSP] Preloaded corvane module cache (%d completions found)"), found);
         },
-        [](py::error_already_set& e) { pyobj::warning("[LSP] Failed to preload corvane module: %s", e.value()); });
+        [](py::error_already_set& e) { pyobj::warning(PYOBJ_NAME("[LSP] Failed to preload corvane module: %s"), e.value()); });
     return py::none();
 }
 
@@ -33,7 +34,7 @@ py::object preload_corvane_module_async(PyObject* const* a) {
         py::arg("target") = self.attr("preload_corvane_module"), py::arg("name") = "LSP-corvane-preload",
         py::arg("daemon") = true);
     thread.attr("start")();
-    pyobj::debug("[LSP] Started async corvane module preloading");
+    pyobj::debug(PYOBJ_NAME("[LSP] Started async corvane module preloading"));
     return py::none();
 }
 
