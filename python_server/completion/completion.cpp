@@ -1,7 +1,7 @@
 // get_completions: what jedi offers at the cursor, as Monaco completion items.
 #include "completion/completion_item.h"
 #include "completion/cursor_line.h"
-#include "lsp_bridge/bodies.h"
+#include "completion/methods.h"
 #include "pyobj/log.h"
 #include "workspace/jedi_lock.h"
 #include "workspace/request.h"
@@ -70,8 +70,7 @@ void log_response(const py::list& items) {
 
 }  // namespace
 
-py::object get_completions(PyObject* const* a) {
-    workspace::Request r(a);
+py::object get_completions(const workspace::Request& r) {
     pyobj::debug(PYOBJ_NAME("[LSP] Request: get_completions %s"), request_info(r));
     return workspace::answer(
         PYOBJ_NAME("[LSP] Error in get_completions: %s"),

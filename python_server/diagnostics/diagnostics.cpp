@@ -2,7 +2,7 @@
 // merged into one list with errors first.
 #include "diagnostics/marker.h"
 #include "diagnostics/sort_key.h"
-#include "lsp_bridge/bodies.h"
+#include "diagnostics/methods.h"
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
 #include "workspace/request.h"
@@ -69,8 +69,8 @@ py::object diagnose(py::handle self, py::handle code, py::handle module_name) {
 
 }  // namespace
 
-py::object get_diagnostics(PyObject* const* a) {
-    py::handle self = a[0], code = a[1], module_name = a[2];
+py::object get_diagnostics(const CodeModuleArgs& a) {
+    py::handle self = a.self, code = a.code, module_name = a.module_name;
     pyobj::debug(PYOBJ_NAME("[LSP] Request: get_diagnostics, code_length=%d"), py::int_(py::len(code)));
     return workspace::answer(
         PYOBJ_NAME("[LSP] Error in get_diagnostics: %s"), [&] { return diagnose(self, code, module_name); },

@@ -1,7 +1,7 @@
 // Unresolved imports: every imported module name that neither the loaded modules, the module
 // sync directory nor the import system can find becomes an error marker over its statement.
 #include "diagnostics/marker.h"
-#include "lsp_bridge/bodies.h"
+#include "diagnostics/methods.h"
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
 
@@ -59,8 +59,8 @@ void check_tree(py::handle self, py::handle code, py::list& diagnostics) {
 
 }  // namespace
 
-py::object check_unresolved_imports(PyObject* const* a) {
-    py::handle self = a[0], code = a[1];
+py::object check_unresolved_imports(const CodeModuleArgs& a) {
+    py::handle self = a.self, code = a.code;
     py::list diagnostics;
     pyobj::except_exception(
         [&] {
@@ -72,11 +72,11 @@ py::object check_unresolved_imports(PyObject* const* a) {
     return std::move(diagnostics);
 }
 
-py::object can_resolve_import(PyObject* const* a) {
+py::object can_resolve_import(const ModuleNameArgs& a) {
     static pyobj::Name sys_name("sys"), modules("modules"), temp_dir("_temp_dir"), name_attr("name"),
         os_name("os"), path("path"), join("join"), exists("exists"), importlib_name("importlib"), util("util"),
         find_spec("find_spec");
-    py::handle self = a[0], module_name = a[1];
+    py::handle self = a.self, module_name = a.module_name;
     py::object unresolved_types = py::make_tuple(py::handle(PyExc_ModuleNotFoundError), py::handle(PyExc_ImportError),
                                                  py::handle(PyExc_ValueError), py::handle(PyExc_AttributeError));
     bool found = pyobj::except(

@@ -1,7 +1,7 @@
 // pyflakes findings as markers: the checker writes one finding per line into two in-memory
 // streams (warnings, errors), and each line is parsed back into a marker.
 #include "diagnostics/marker.h"
-#include "lsp_bridge/bodies.h"
+#include "diagnostics/methods.h"
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
 
@@ -47,11 +47,11 @@ py::object parse_matched_line(py::handle message, py::handle severity) {
 
 }  // namespace
 
-py::object run_pyflakes(PyObject* const* a) {
+py::object run_pyflakes(const PyflakesArgs& a) {
     static pyobj::Name io_name("io"), string_io("StringIO"), reporter_module("pyflakes_reporter"),
         reporter_class("Reporter"), api_module("pyflakes_api"), check("check"),
         warning_severity("MONACO_MARKER_SEVERITY_WARNING"), error_severity("MONACO_MARKER_SEVERITY_ERROR");
-    py::handle self = a[0], code = a[1], filename = a[2];
+    py::handle self = a.self, code = a.code, filename = a.filename;
     py::list diagnostics;
     pyobj::except_exception(
         [&] {
@@ -67,8 +67,8 @@ py::object run_pyflakes(PyObject* const* a) {
     return std::move(diagnostics);
 }
 
-py::object parse_pyflakes_message(PyObject* const* a) {
-    py::handle message = a[1], severity = a[2];
+py::object parse_pyflakes_message(const MessageArgs& a) {
+    py::handle message = a.message, severity = a.severity;
     if (PyUnicode_GET_LENGTH(message.ptr()) == 0) return py::none();
     return pyobj::except_exception(
         [&] { return parse_matched_line(message, severity); },

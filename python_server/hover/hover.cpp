@@ -2,7 +2,7 @@
 // the detailed layout, and jedi's help as the fallback when inference finds nothing.
 #include "hover/jedi_request.h"
 #include "hover/markdown.h"
-#include "lsp_bridge/bodies.h"
+#include "hover/methods.h"
 #include "pyobj/calls.h"
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
@@ -103,9 +103,9 @@ py::dict help_fallback(py::handle script, const workspace::Request& r) {
 
 }  // namespace
 
-py::object get_hover(PyObject* const* a) {
+py::object get_hover(const workspace::Request& r) {
     return jedi_request(
-        a, PYOBJ_NAME("[LSP] Request: get_hover line=%d, column=%d, path=%s"), PYOBJ_NAME("[LSP] Error in get_hover: %s"),
+        r, PYOBJ_NAME("[LSP] Request: get_hover line=%d, column=%d, path=%s"), PYOBJ_NAME("[LSP] Error in get_hover: %s"),
         [](const workspace::Request& r, py::handle script) -> py::object {
             py::object inferred = workspace::call_at_position(script, names::infer, r);
             if (!pyobj::truthy(inferred)) return help_fallback(script, r);

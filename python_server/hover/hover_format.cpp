@@ -1,7 +1,7 @@
 // One definition as a compact hover block, "(type) name: signature", and the type text of a
 // definition that is neither a function, a class nor a module.
 #include "hover/markdown.h"
-#include "lsp_bridge/bodies.h"
+#include "hover/methods.h"
 #include "pyobj/calls.h"
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
@@ -42,9 +42,9 @@ py::object compact_block(py::handle self, py::handle definition) {
 
 }  // namespace
 
-py::object format_compact_hover(PyObject* const* a) {
-    py::handle self = a[0];
-    py::handle definition = a[1];
+py::object format_compact_hover(const DefinitionArgs& a) {
+    py::handle self = a.self;
+    py::handle definition = a.definition;
     return pyobj::except_exception(
         [&] { return compact_block(self, definition); },
         [](py::error_already_set& e) -> py::object {
@@ -55,9 +55,9 @@ py::object format_compact_hover(PyObject* const* a) {
         });
 }
 
-py::object get_type_description(PyObject* const* a) {
-    py::handle definition = a[1];
-    py::handle fallback_type = a[2];
+py::object get_type_description(const TypeDescriptionArgs& a) {
+    py::handle definition = a.definition;
+    py::handle fallback_type = a.fallback_type;
     // Each read is a fresh look-up, as jedi may compute the description on every access.
     py::object present;
     if (pyobj::get_attr_if_present(definition, names::description, present) &&

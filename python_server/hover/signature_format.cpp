@@ -1,6 +1,6 @@
 // The one formatter of a jedi signature: the parameter list and return annotation, without the
 // callable's name. Used by completion details, hover blocks and signature help.
-#include "lsp_bridge/bodies.h"
+#include "hover/methods.h"
 #include "pyobj/ops.h"
 
 namespace hover {
@@ -33,8 +33,8 @@ py::object from_params(py::handle signature) {
 
 }  // namespace
 
-py::object format_signature(PyObject* const* a) {
-    py::handle signature = a[1];
+py::object format_signature(const SignatureArgs& a) {
+    py::handle signature = a.signature;
     py::object types = attribute_or_type_error();
     return pyobj::except(
         types.ptr(), [&] { return from_full_text(signature); },

@@ -2,7 +2,7 @@
 // the shape of a Monaco signature, and the index of the parameter the cursor is on.
 #include "hover/jedi_request.h"
 #include "hover/names.h"
-#include "lsp_bridge/bodies.h"
+#include "hover/methods.h"
 #include "pyobj/calls.h"
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
@@ -74,9 +74,9 @@ py::dict from_signature(py::handle self, py::handle sig) {
 
 }  // namespace
 
-py::object get_signature_help(PyObject* const* a) {
+py::object get_signature_help(const workspace::Request& r) {
     return jedi_request(
-        a, PYOBJ_NAME("[LSP] Request: get_signature_help line=%d, column=%d, path=%s"), PYOBJ_NAME("[LSP] Error in get_signature_help: %s"),
+        r, PYOBJ_NAME("[LSP] Request: get_signature_help line=%d, column=%d, path=%s"), PYOBJ_NAME("[LSP] Error in get_signature_help: %s"),
         [](const workspace::Request& r, py::handle script) -> py::object {
             py::object signatures = workspace::call_at_position(script, names::get_signatures, r);
             if (!pyobj::truthy(signatures)) {

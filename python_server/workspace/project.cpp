@@ -1,6 +1,6 @@
 // The jedi project: rooted in the sync directory, searching the stubs, the server package and
 // the kernel's paths. Replaced whole, never changed in place.
-#include "lsp_bridge/bodies.h"
+#include "workspace/methods.h"
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
 
@@ -8,9 +8,9 @@ namespace workspace {
 
 using pyobj::global;
 
-py::object update_sys_paths(PyObject* const* a) {
-    py::handle self = a[0];
-    py::handle new_paths = a[1];
+py::object update_sys_paths(const NewPathsArgs& a) {
+    py::handle self = a.self;
+    py::handle new_paths = a.new_paths;
     pyobj::except_exception(
         [&] {
             py::list added_paths;
@@ -34,9 +34,9 @@ py::object update_sys_paths(PyObject* const* a) {
     return py::none();
 }
 
-py::object set_workspace(PyObject* const* a) {
-    py::setattr(a[0], "_workspace_path", a[1]);
-    pyobj::info(PYOBJ_NAME("[LSP] Workspace path recorded: %s (using temp_dir for jedi.Project)"), py::handle(a[1]));
+py::object set_workspace(const WorkspacePathArgs& a) {
+    py::setattr(a.self, "_workspace_path", a.workspace_path);
+    pyobj::info(PYOBJ_NAME("[LSP] Workspace path recorded: %s (using temp_dir for jedi.Project)"), a.workspace_path);
     return py::none();
 }
 

@@ -5,7 +5,6 @@
 #include "workspace/jedi_lock.h"
 #include "workspace/module_files.h"
 
-
 namespace workspace {
 
 namespace {

@@ -2,16 +2,22 @@
 // jedi.Script, and the answer of a failed request.
 #pragma once
 
+#include "boundary/args.h"
 #include "pyobj/log.h"
 
 namespace workspace {
 
-// The bound arguments of get_completions, get_hover and get_signature_help.
-struct Request {
-    py::handle self, code, line, column, path, modules, dirty_files;
-    explicit Request(PyObject* const* a)
-        : self(a[0]), code(a[1]), line(a[2]), column(a[3]), path(a[4]), modules(a[5]), dirty_files(a[6]) {}
-};
+// The arguments of get_completions, get_hover and get_signature_help.
+#define WORKSPACE_REQUEST_PARAMS(P)                            \
+    P(self, Untyped, required, nullptr)                        \
+    P(code, Str, required, nullptr)                            \
+    P(line, Int, required, nullptr)                            \
+    P(column, Int, required, nullptr)                          \
+    P(path, Str, none, "Optional[str]")                        \
+    P(modules, Dict, none, "Optional[Dict[str, str]]")         \
+    P(dirty_files, Dict, none, "Optional[Dict[str, str]]")
+BOUNDARY_ARGS(Request, WORKSPACE_REQUEST_PARAMS);
+#undef WORKSPACE_REQUEST_PARAMS
 
 // ValueError "code must be a string" / "line must be a positive integer (1-based)" /
 // "column must be a non-negative integer (0-based)", checked in that order.

@@ -1,5 +1,5 @@
 // The module sync directory: one flat folder with one UTF-8 file per in-memory module.
-#include "lsp_bridge/bodies.h"
+#include "workspace/methods.h"
 #include "pyobj/calls.h"
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
@@ -67,11 +67,11 @@ bool refuse_unsafe_name(py::handle name, py::handle file_stem) {
     return unsafe;
 }
 
-py::object sync_modules(PyObject* const* a) {
-    py::handle self = a[0];
-    py::dict merged = py::reinterpret_steal<py::dict>(pyobj::check(PyDict_Copy(a[1])));
-    if (pyobj::truthy(a[2])) {
-        if (PyDict_Update(merged.ptr(), a[2]) < 0) pyobj::throw_error();
+py::object sync_modules(const SyncArgs& a) {
+    py::handle self = a.self;
+    py::dict merged = py::reinterpret_steal<py::dict>(pyobj::check(PyDict_Copy(a.modules.ptr())));
+    if (pyobj::truthy(a.dirty_files)) {
+        if (PyDict_Update(merged.ptr(), a.dirty_files.ptr()) < 0) pyobj::throw_error();
     }
     py::list items = py::reinterpret_steal<py::list>(pyobj::check(PyDict_Items(merged.ptr())));
     for (py::handle item : items) {
@@ -90,9 +90,9 @@ py::object sync_modules(PyObject* const* a) {
     return py::none();
 }
 
-py::object delete_module(PyObject* const* a) {
-    py::handle self = a[0];
-    py::handle name = a[1];
+py::object delete_module(const ModuleNameArgs& a) {
+    py::handle self = a.self;
+    py::handle name = a.module_name;
     py::object file_path = module_file_path(self, name);
     if (refuse_unsafe_name(name, name)) return py::none();
     pyobj::except_exception(
@@ -109,9 +109,9 @@ py::object delete_module(PyObject* const* a) {
 
 // The same answer as path.isidentifier() for every str, but with the separator tests kept
 // explicit: os.path.sep is read at call time, like every module global.
-py::object is_module_name(PyObject* const* a) {
+py::object is_module_name(const PathArgs& a) {
     static pyobj::Name os_name("os"), path_name("path"), sep_name("sep");
-    PyObject* path = a[1];
+    PyObject* path = a.path.ptr();
     auto answer = [](bool value) { return py::reinterpret_borrow<py::object>(value ? Py_True : Py_False); };
     if (PyUnicode_GET_LENGTH(path) == 0) return answer(false);
     py::object sep = pyobj::attr(pyobj::attr(global(os_name), path_name), sep_name);

@@ -1,6 +1,6 @@
 // Warm-up: one completion on the host's own module so jedi's caches hold it before the editor
 // asks.
-#include "lsp_bridge/bodies.h"
+#include "workspace/methods.h"
 #include "pyobj/log.h"
 #include "workspace/jedi_lock.h"
 
@@ -8,8 +8,8 @@ namespace workspace {
 
 using pyobj::global;
 
-py::object preload_corvane_module(PyObject* const* a) {
-    py::handle self = a[0];
+py::object preload_corvane_module(const SelfArgs& a) {
+    py::handle self = a.self;
     pyobj::except_exception(
         [&] {
             py::str warmup_code("import corvane\ncorvane.");
@@ -28,8 +28,8 @@ py::object preload_corvane_module(PyObject* const* a) {
     return py::none();
 }
 
-py::object preload_corvane_module_async(PyObject* const* a) {
-    py::handle self = a[0];
+py::object preload_corvane_module_async(const SelfArgs& a) {
+    py::handle self = a.self;
     py::object thread = global("threading").attr("Thread")(
         py::arg("target") = self.attr("preload_corvane_module"), py::arg("name") = "LSP-corvane-preload",
         py::arg("daemon") = true);

@@ -1,14 +1,15 @@
-// Construction, hover-mode setting and clean-up of the bridge object.
-#include "lsp_bridge/bodies.h"
+// Construction and clean-up of the bridge object: the sync directory and the jedi project rooted
+// in it are made by __init__ and the directory is removed by cleanup.
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
+#include "workspace/methods.h"
 
-namespace lifecycle {
+namespace workspace {
 
 using pyobj::global;
 
-py::object init(PyObject* const* a) {
-    py::handle self = a[0];
+py::object init(const SelfArgs& a) {
+    py::handle self = a.self;
     py::object os_path = global("os").attr("path");
     py::setattr(self, "_workspace_path", py::none());
     py::setattr(self, "_temp_dir", global("tempfile").attr("TemporaryDirectory")());
@@ -28,8 +29,8 @@ py::object init(PyObject* const* a) {
     return py::none();
 }
 
-py::object cleanup(PyObject* const* a) {
-    py::handle self = a[0];
+py::object cleanup(const SelfArgs& a) {
+    py::handle self = a.self;
     if (self.attr("_temp_dir").is_none()) return py::none();
     try {
         pyobj::except_exception(
@@ -47,18 +48,4 @@ py::object cleanup(PyObject* const* a) {
     return py::none();
 }
 
-py::object set_hover_mode(PyObject* const* a) {
-    py::handle self = a[0];
-    py::handle mode = a[1];
-    // The messages are built before the call, so a percent sign in `mode` is logged unchanged.
-    if (mode.equal(py::str("compact")) || mode.equal(py::str("detailed"))) {
-        py::setattr(self, "_hover_mode", mode);
-        pyobj::info(pyobj::concat("[LSP] Hover mode set to: ", mode));
-    } else {
-        pyobj::warning(pyobj::concat("[LSP] Invalid hover mode '", mode, "', keeping current: ",
-                                     pyobj::format_value(self.attr("_hover_mode"))));
-    }
-    return py::none();
-}
-
-}  // namespace lifecycle
+}  // namespace workspace
