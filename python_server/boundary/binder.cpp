@@ -1,5 +1,6 @@
 #include "boundary/binder.h"
-
+#include "pyobj/globals.h"
+#include "pyobj/ops.h"
 
 namespace boundary {
 
@@ -68,7 +69,7 @@ int same_name(PyObject* key, PyObject* name) {
 
 }  // namespace
 
-PyObject* run_body(const MethodSpec& spec, PyObject* globals, PyObject* const* bound) {
+PyObject* run_body(const MethodSpec& spec, PyObject* globals, PyObject* const* bound) noexcept {
     try {
         pyobj::GlobalsScope scope(globals);
         py::object result = spec.body(bound);
@@ -81,7 +82,7 @@ PyObject* run_body(const MethodSpec& spec, PyObject* globals, PyObject* const* b
 }
 
 PyObject* bind_and_call(const MethodSpec& spec, PyObject* const* param_names, PyObject* globals,
-                        PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+                        PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     const int n = spec.nparams;
     const int r = required_count(spec);
     const bool has_defaults = r < n;

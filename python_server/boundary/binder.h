@@ -6,16 +6,14 @@
 
 namespace boundary {
 
-constexpr int kMaxParams = 8;
-
 // Binds and runs. `args` holds `nargs` positional values followed by one value per name in
 // `kwnames` (a tuple of keyword names, or nullptr); `param_names` are the interned names of the
 // row's parameters. Returns a new reference, or nullptr with the error set; no C++ exception
 // leaves this function.
 PyObject* bind_and_call(const MethodSpec& spec, PyObject* const* param_names, PyObject* globals,
-                        PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+                        PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
 
 // Runs a C++ body and turns whatever it throws into a raised Python exception.
-PyObject* run_body(const MethodSpec& spec, PyObject* globals, PyObject* const* bound);
+PyObject* run_body(const MethodSpec& spec, PyObject* globals, PyObject* const* bound) noexcept;
 
 }  // namespace boundary

@@ -2,9 +2,11 @@
 // method's attributes. Rows are static data; the method objects are built from them.
 #pragma once
 
-#include "pyobj/pyobj.h"
+#include "pyobj/errors.h"
 
 namespace boundary {
+
+constexpr int kMaxParams = 8;  // self included
 
 enum class Kind { Untyped, Int, Str, Dict, List };
 
@@ -26,7 +28,7 @@ struct MethodSpec {
     int nparams;
     const char* return_annotation;  // nullptr: no annotation
     bool check_str_return;
-    const char* doc;  // nullptr: None
+    const char* doc;  // the docstring after its signature line; nullptr: no docstring (None)
     Body body;
     const char* refusal_name = nullptr;  // name in refusal messages, when it differs from `name`
     const char* call_name() const { return refusal_name ? refusal_name : name; }

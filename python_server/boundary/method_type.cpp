@@ -1,7 +1,7 @@
 #include "boundary/method_type.h"
 
 #include <cstddef>
-#include <vector>
+#include <string>
 
 #include <structmember.h>
 
@@ -27,41 +27,15 @@ struct MethodObject {
 
 MethodObject* as_method(PyObject* self) { return reinterpret_cast<MethodObject*>(self); }
 
-PyObject* method_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+// Every slot below is a C entry point: none lets a C++ exception out. The binder and the body
+// runner catch at the one place (pyobj::set_error_from_current_exception); the other slots call
+// only the C API.
+PyObject* method_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) noexcept {
     MethodObject* m = as_method(self);
     return bind_and_call(*m->spec, m->param_names, m->globals, args, PyVectorcall_NARGS(nargsf), kwnames);
 }
 
-// The generic call (argument tuple and keyword dict): keyword names are checked here, since a
-// mapping's keys are not guaranteed to be str, then the call takes the vectorcall path.
-PyObject* method_call(PyObject* self, PyObject* args, PyObject* kwargs) {
-    MethodObject* m = as_method(self);
-    const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-    PyObject* const* items = PySequence_Fast_ITEMS(args);
-    if (!kwargs || PyDict_GET_SIZE(kwargs) == 0) {
-        return bind_and_call(*m->spec, m->param_names, m->globals, items, nargs, nullptr);
-    }
-    const Py_ssize_t nkw = PyDict_GET_SIZE(kwargs);
-    py::object kwnames = py::reinterpret_steal<py::object>(PyTuple_New(nkw));
-    if (!kwnames) return nullptr;
-    std::vector<PyObject*> stack(items, items + nargs);
-    Py_ssize_t pos = 0, k = 0;
-    PyObject *key, *value;
-    while (PyDict_Next(kwargs, &pos, &key, &value)) {
-        if (!PyUnicode_Check(key)) {
-            PyErr_SetString(PyExc_TypeError, "keywords must be strings");
-            return nullptr;
-        }
-        Py_INCREF(key);
-        PyTuple_SET_ITEM(kwnames.ptr(), k++, key);
-        stack.push_back(value);
-    }
-    // The dict owns the values; keep it alive while they sit on the borrowed stack.
-    py::object hold = py::reinterpret_borrow<py::object>(kwargs);
-    return bind_and_call(*m->spec, m->param_names, m->globals, stack.data(), nargs, kwnames.ptr());
-}
-
-PyObject* method_get(PyObject* self, PyObject* obj, PyObject*) {
+PyObject* method_get(PyObject* self, PyObject* obj, PyObject*) noexcept {
     if (obj == nullptr || obj == Py_None) {
         Py_INCREF(self);
         return self;
@@ -69,11 +43,11 @@ PyObject* method_get(PyObject* self, PyObject* obj, PyObject*) {
     return PyMethod_New(self, obj);
 }
 
-PyObject* method_repr(PyObject* self) {
+PyObject* method_repr(PyObject* self) noexcept {
     return PyUnicode_FromFormat("<function %U at %p>", as_method(self)->qualname, self);
 }
 
-int method_traverse(PyObject* self, visitproc visit, void* arg) {
+int method_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
     MethodObject* m = as_method(self);
     Py_VISIT(m->globals);
     Py_VISIT(m->annotations);
@@ -81,7 +55,7 @@ int method_traverse(PyObject* self, visitproc visit, void* arg) {
     return 0;
 }
 
-int method_clear(PyObject* self) {
+int method_clear(PyObject* self) noexcept {
     MethodObject* m = as_method(self);
     Py_CLEAR(m->globals);
     Py_CLEAR(m->annotations);
@@ -89,7 +63,7 @@ int method_clear(PyObject* self) {
     return 0;
 }
 
-void method_dealloc(PyObject* self) {
+void method_dealloc(PyObject* self) noexcept {
     MethodObject* m = as_method(self);
     PyObject_GC_UnTrack(self);
     method_clear(self);
@@ -119,7 +93,9 @@ PyTypeObject method_type = [] {
     t.tp_dealloc = method_dealloc;
     t.tp_vectorcall_offset = offsetof(MethodObject, vectorcall);
     t.tp_repr = method_repr;
-    t.tp_call = method_call;
+    // The generic call (argument tuple and keyword dict) unpacks into the vectorcall, as a
+    // Python function's does; a keyword that is not a str is refused there.
+    t.tp_call = PyVectorcall_Call;
     t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_METHOD_DESCRIPTOR;
     t.tp_doc = "A method of LSPBridge.";
     t.tp_traverse = method_traverse;
@@ -160,7 +136,31 @@ py::object defaults_of(const MethodSpec& spec) {
     return std::move(result);
 }
 
-py::object text_or_none(const char* text) { return text ? py::object(py::str(text)) : py::object(py::none()); }
+// "LSPBridge.name(self, str code: str, str path: Optional[str] = None) -> Dict[str, Any]": the
+// qualified name, each parameter as "<type> name: <annotation>" (untyped ones bare), the return
+// annotation when there is one.
+std::string signature_line(const MethodSpec& spec) {
+    std::string line = std::string(spec.qualname) + "(";
+    for (int i = 0; i < spec.nparams; ++i) {
+        const Param& p = spec.params[i];
+        if (i > 0) line += ", ";
+        if (p.kind == Kind::Untyped) {
+            line += p.name;
+            continue;
+        }
+        const char* type = kind_name(p.kind);
+        line += std::string(type) + " " + p.name + ": " + (p.annotation ? p.annotation : type);
+        if (p.defaults_to_none) line += " = None";
+    }
+    line += ")";
+    if (spec.return_annotation) line += std::string(" -> ") + spec.return_annotation;
+    return line;
+}
+
+py::object doc_of(const MethodSpec& spec) {
+    if (!spec.doc) return py::none();
+    return py::str(signature_line(spec) + "\n\n" + spec.doc);
+}
 
 }  // namespace
 
@@ -168,12 +168,14 @@ void ready_method_type() {
     if (PyType_Ready(&method_type) < 0) pyobj::throw_error();
 }
 
-py::object make_method(const MethodSpec& spec, py::handle globals, py::handle module_name) {
-    if (spec.nparams > kMaxParams) throw std::logic_error("method row has too many parameters");
+const char* const kModuleName = "corvane_master.python_server.lsp_bridge";
+
+py::object make_method(const MethodSpec& spec, py::handle globals) {
     // Build every attribute before the object exists, so a failure leaves nothing half-made.
+    py::object module_name = py::str(kModuleName);
     py::object name = py::str(spec.name);
     py::object qualname = py::str(spec.qualname);
-    py::object doc = text_or_none(spec.doc);
+    py::object doc = doc_of(spec);
     py::object annotations = annotations_of(spec);
     py::object defaults = defaults_of(spec);
     py::object param_names[kMaxParams];
@@ -188,7 +190,7 @@ py::object make_method(const MethodSpec& spec, py::handle globals, py::handle mo
     m->globals = globals.inc_ref().ptr();
     m->name = name.release().ptr();
     m->qualname = qualname.release().ptr();
-    m->module = module_name.inc_ref().ptr();
+    m->module = module_name.release().ptr();
     m->doc = doc.release().ptr();
     m->annotations = annotations.release().ptr();
     m->defaults = defaults.release().ptr();

@@ -3,14 +3,18 @@
 #pragma once
 
 #include "boundary/method_row.h"
+#include "pyobj/errors.h"
 
 namespace boundary {
 
 // Ready the type once per process.
 void ready_method_type();
 
-// A new method object for `spec`, whose body reads its globals from `globals` (the module dict)
-// and whose __module__ is `module_name`.
-py::object make_method(const MethodSpec& spec, py::handle globals, py::handle module_name);
+// The __module__ of every method: the name the host imports the module by.
+extern const char* const kModuleName;
+
+// A new method object for `spec`, whose body reads its globals from `globals` (the module dict).
+// Its __doc__ is the signature line made from the row, a blank line and `spec.doc`.
+py::object make_method(const MethodSpec& spec, py::handle globals);
 
 }  // namespace boundary

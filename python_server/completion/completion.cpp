@@ -1,7 +1,8 @@
 // get_completions: what jedi offers at the cursor, as Monaco completion items.
 #include "completion/completion_item.h"
 #include "completion/cursor_line.h"
-#include "lsp_bridge/bodies.h"
+#include "completion/methods.h"
+#include "pyobj/log.h"
 #include "workspace/jedi_lock.h"
 #include "workspace/request.h"
 
@@ -49,7 +50,7 @@ py::list completion_items(const workspace::Request& r) {
     py::object script = workspace::new_script(r, path);
     static pyobj::Name complete("complete");
     py::object completions = workspace::call_at_position(script, complete, r);
-    pyobj::debug("[LSP] Jedi returned %d completions", py::int_(py::len(completions)));
+    pyobj::debug(PYOBJ_NAME("[LSP] Jedi returned %d completions"), py::int_(py::len(completions)));
     py::list items;
     for (py::handle completion : completions) {
         py::object item = completion_item(r.self, completion, show_underscores);
@@ -60,24 +61,23 @@ py::list completion_items(const workspace::Request& r) {
 
 void log_response(const py::list& items) {
     Py_ssize_t count = py::len(items);
-    pyobj::debug("[LSP] Response: %d completions returned", py::int_(count));
+    pyobj::debug(PYOBJ_NAME("[LSP] Response: %d completions returned"), py::int_(count));
     if (count == 0) return;
     py::list labels;
     for (Py_ssize_t i = 0; i < count && i < kSampleSize; ++i) labels.append(items[i]["label"]);
-    pyobj::debug("[LSP] Sample completions: %s%s", labels, py::str(count > kSampleSize ? "..." : ""));
+    pyobj::debug(PYOBJ_NAME("[LSP] Sample completions: %s%s"), labels, py::str(count > kSampleSize ? "..." : ""));
 }
 
 }  // namespace
 
-py::object get_completions(PyObject* const* a) {
-    workspace::Request r(a);
-    pyobj::debug("[LSP] Request: get_completions %s", request_info(r));
+py::object get_completions(const workspace::Request& r) {
+    pyobj::debug(PYOBJ_NAME("[LSP] Request: get_completions %s"), request_info(r));
     return workspace::answer(
-        "[LSP] Error in get_completions: %s",
+        PYOBJ_NAME("[LSP] Error in get_completions: %s"),
         [&]() -> py::object {
             workspace::validate(r);
             if (in_import_alias(r)) {
-                pyobj::debug("[LSP] In import alias context, returning empty completions");
+                pyobj::debug(PYOBJ_NAME("[LSP] In import alias context, returning empty completions"));
                 return result(py::list(), py::none());
             }
             py::list items = completion_items(r);

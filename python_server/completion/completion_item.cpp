@@ -1,4 +1,6 @@
 #include "completion/completion_item.h"
+#include "pyobj/globals.h"
+#include "pyobj/ops.h"
 
 namespace completion {
 
@@ -17,18 +19,7 @@ py::object monaco_kind(py::handle type) {
     return table.attr(get)(type, 4);
 }
 
-bool is_function(py::handle type) {
-    static pyobj::Name function("function");
-    int equal = PyObject_RichCompareBool(type.ptr(), function.get(), Py_EQ);
-    if (equal < 0) pyobj::throw_error();
-    return equal == 1;
-}
-
-// The optional details cost the item only themselves when jedi fails on them.
-template <class Body>
-void unless_failing(Body&& body) {
-    pyobj::except_exception(std::forward<Body>(body), [](py::error_already_set&) {});
-}
+bool is_function(py::handle type) { return pyobj::equals(type, PYOBJ_NAME("function")); }
 
 }  // namespace
 
@@ -55,12 +46,13 @@ py::object completion_item(py::handle self, py::handle completion, bool show_und
     item[kind] = monaco_kind(type);
     item[insert_text] = name;
     if (is_function(type)) {
-        unless_failing([&] {
+        // The optional details cost the item only themselves when jedi fails on them.
+        pyobj::suppress(PyExc_Exception, [&] {
             py::object signatures = completion.attr(get_signatures)();
             if (pyobj::truthy(signatures)) item[detail] = self.attr(format_signature)(signatures[py::int_(0)]);
         });
     }
-    unless_failing([&] {
+    pyobj::suppress(PyExc_Exception, [&] {
         py::object docstring = completion.attr(docstring_attr)();
         if (pyobj::truthy(docstring)) item[documentation] = docstring;
     });

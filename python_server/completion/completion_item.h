@@ -1,7 +1,7 @@
 // A jedi completion as the Monaco completion item the editor shows.
 #pragma once
 
-#include "pyobj/pyobj.h"
+#include "pyobj/errors.h"
 
 namespace completion {
 

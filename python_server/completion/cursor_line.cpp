@@ -1,4 +1,5 @@
 #include "completion/cursor_line.h"
+#include "pyobj/errors.h"
 
 namespace completion {
 

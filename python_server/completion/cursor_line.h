@@ -1,7 +1,7 @@
 // The text of the cursor's line before the cursor, found without splitting the whole code.
 #pragma once
 
-#include "pyobj/pyobj.h"
+#include "pyobj/errors.h"
 
 namespace completion {
 

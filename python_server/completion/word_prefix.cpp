@@ -1,7 +1,8 @@
 // The word being typed: the identifier characters that end at the cursor. A native scan that
 // gives what re.search("[a-zA-Z_][a-zA-Z0-9_]*$", prefix) gives on the text before the cursor.
 #include "completion/cursor_line.h"
-#include "lsp_bridge/bodies.h"
+#include "completion/methods.h"
+#include "pyobj/errors.h"
 
 namespace completion {
 
@@ -12,10 +13,10 @@ bool is_ascii_digit(Py_UCS4 c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
-py::object get_word_prefix(PyObject* const* a) {
-    py::handle code = a[1];
+py::object get_word_prefix(const CodePositionArgs& a) {
+    py::handle code = a.code;
     Span span{};
-    if (!text_before_cursor(code, a[2], a[3], span)) return py::str("");
+    if (!text_before_cursor(code, a.line, a.column, span)) return py::str("");
     int kind = PyUnicode_KIND(code.ptr());
     const void* data = PyUnicode_DATA(code.ptr());
     // The run of word characters that ends at the cursor, then without its leading digits:

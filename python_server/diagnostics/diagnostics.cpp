@@ -2,7 +2,9 @@
 // merged into one list with errors first.
 #include "diagnostics/marker.h"
 #include "diagnostics/sort_key.h"
-#include "lsp_bridge/bodies.h"
+#include "diagnostics/methods.h"
+#include "pyobj/log.h"
+#include "pyobj/ops.h"
 #include "workspace/request.h"
 
 namespace diagnostics {
@@ -26,11 +28,11 @@ py::dict syntax_error_marker(const py::error_already_set& e) {
         severity_name("MONACO_MARKER_SEVERITY_ERROR");
     py::handle error = e.value();
     py::int_ one(1);
-    py::object lineno = or_else(error.attr(lineno_name), one);
-    py::object offset = or_else(error.attr(offset_name), one);
-    py::object msg = or_else(error.attr(msg_name), py::str("Syntax error"));
-    py::dict diagnostic = marker(lineno, offset, lineno, add(offset, one), msg, global(severity_name));
-    pyobj::debug("[LSP] Syntax error at line %d, col %d: %s", lineno, offset, msg);
+    py::object lineno = pyobj::or_else(error.attr(lineno_name), one);
+    py::object offset = pyobj::or_else(error.attr(offset_name), one);
+    py::object msg = pyobj::or_else(error.attr(msg_name), py::str("Syntax error"));
+    py::dict diagnostic = marker(lineno, offset, lineno, pyobj::add(offset, one), msg, global(severity_name));
+    pyobj::debug(PYOBJ_NAME("[LSP] Syntax error at line %d, col %d: %s"), lineno, offset, msg);
     return diagnostic;
 }
 
@@ -67,11 +69,11 @@ py::object diagnose(py::handle self, py::handle code, py::handle module_name) {
 
 }  // namespace
 
-py::object get_diagnostics(PyObject* const* a) {
-    py::handle self = a[0], code = a[1], module_name = a[2];
-    pyobj::debug("[LSP] Request: get_diagnostics, code_length=%d", py::int_(py::len(code)));
+py::object get_diagnostics(const CodeModuleArgs& a) {
+    py::handle self = a.self, code = a.code, module_name = a.module_name;
+    pyobj::debug(PYOBJ_NAME("[LSP] Request: get_diagnostics, code_length=%d"), py::int_(py::len(code)));
     return workspace::answer(
-        "[LSP] Error in get_diagnostics: %s", [&] { return diagnose(self, code, module_name); },
+        PYOBJ_NAME("[LSP] Error in get_diagnostics: %s"), [&] { return diagnose(self, code, module_name); },
         [](py::str text) -> py::object {
             py::dict result;
             result["diagnostics"] = py::list();

@@ -1,7 +1,9 @@
 // Unresolved imports: every imported module name that neither the loaded modules, the module
 // sync directory nor the import system can find becomes an error marker over its statement.
 #include "diagnostics/marker.h"
-#include "lsp_bridge/bodies.h"
+#include "diagnostics/methods.h"
+#include "pyobj/log.h"
+#include "pyobj/ops.h"
 
 namespace diagnostics {
 
@@ -24,8 +26,8 @@ py::dict unresolved_marker(py::handle node, py::handle module_to_check) {
     py::object lineno = node.attr(lineno_name);
     py::object col_offset = node.attr(col_name);
     py::int_ one(1);
-    return marker(lineno, add(col_offset, one), or_else(node.attr(end_lineno_name), lineno),
-                  add(or_else(node.attr(end_col_name), col_offset), one),
+    return marker(lineno, pyobj::add(col_offset, one), pyobj::or_else(node.attr(end_lineno_name), lineno),
+                  pyobj::add(pyobj::or_else(node.attr(end_col_name), col_offset), one),
                   pyobj::concat("import '", module_to_check, "' could not be resolved"), global(severity_name));
 }
 
@@ -46,36 +48,35 @@ void check_tree(py::handle self, py::handle code, py::list& diagnostics) {
             }
         } else if (is_instance(node, import_from_class)) {
             // A relative import without a module part ("from . import x") has nothing to check.
-            py::object module_to_check = or_else(node.attr(module), py::str(""));
+            py::object module_to_check = pyobj::or_else(node.attr(module), py::str(""));
             if (pyobj::truthy(module_to_check) && !resolves(self, module_to_check)) {
                 diagnostics.append(unresolved_marker(node, module_to_check));
             }
         }
     }
-    pyobj::debug("[LSP] Import check found %d unresolved imports", py::int_(diagnostics.size()));
+    pyobj::debug(PYOBJ_NAME("[LSP] Import check found %d unresolved imports"), py::int_(diagnostics.size()));
 }
 
 }  // namespace
 
-py::object check_unresolved_imports(PyObject* const* a) {
-    py::handle self = a[0], code = a[1];
+py::object check_unresolved_imports(const CodeModuleArgs& a) {
+    py::handle self = a.self, code = a.code;
     py::list diagnostics;
     pyobj::except_exception(
         [&] {
             // A syntax error here (also one raised by a package that find_spec imported) is the
             // request's own syntax check's business: stop quietly with what was found.
-            pyobj::except(
-                PyExc_SyntaxError, [&] { check_tree(self, code, diagnostics); }, [](py::error_already_set&) {});
+            pyobj::suppress(PyExc_SyntaxError, [&] { check_tree(self, code, diagnostics); });
         },
-        [&](py::error_already_set& e) { pyobj::warning("[LSP] Import check failed: %s", e.value()); });
+        [&](py::error_already_set& e) { pyobj::warning(PYOBJ_NAME("[LSP] Import check failed: %s"), e.value()); });
     return std::move(diagnostics);
 }
 
-py::object can_resolve_import(PyObject* const* a) {
+py::object can_resolve_import(const ModuleNameArgs& a) {
     static pyobj::Name sys_name("sys"), modules("modules"), temp_dir("_temp_dir"), name_attr("name"),
         os_name("os"), path("path"), join("join"), exists("exists"), importlib_name("importlib"), util("util"),
         find_spec("find_spec");
-    py::handle self = a[0], module_name = a[1];
+    py::handle self = a.self, module_name = a.module_name;
     py::object unresolved_types = py::make_tuple(py::handle(PyExc_ModuleNotFoundError), py::handle(PyExc_ImportError),
                                                  py::handle(PyExc_ValueError), py::handle(PyExc_AttributeError));
     bool found = pyobj::except(

@@ -1,4 +1,6 @@
 #include "diagnostics/marker.h"
+#include "pyobj/names.h"
+#include "pyobj/ops.h"
 
 namespace diagnostics {
 
@@ -12,15 +14,9 @@ py::dict marker(py::handle start_line, py::handle start_column, py::handle end_l
     };
     py::dict result;
     for (const auto& [key, value] : items) {
-        if (PyDict_SetItem(result.ptr(), key->get(), value.ptr()) < 0) pyobj::throw_error();
+        pyobj::set_item(result, *key, value);
     }
     return result;
-}
-
-py::object add(py::handle a, py::handle b) { return pyobj::steal(PyNumber_Add(a.ptr(), b.ptr())); }
-
-py::object or_else(py::handle value, py::handle fallback) {
-    return py::reinterpret_borrow<py::object>(pyobj::truthy(value) ? value : fallback);
 }
 
 }  // namespace diagnostics

@@ -1,8 +1,7 @@
-// The Monaco marker that every diagnostics producer hands to the editor, and the small pieces
-// of Python arithmetic the producers need to compute its coordinates.
+// The Monaco marker that every diagnostics producer hands to the editor.
 #pragma once
 
-#include "pyobj/pyobj.h"
+#include "pyobj/errors.h"
 
 namespace diagnostics {
 
@@ -10,11 +9,5 @@ namespace diagnostics {
 // startLineNumber, startColumn, endLineNumber, endColumn, message, severity.
 py::dict marker(py::handle start_line, py::handle start_column, py::handle end_line, py::handle end_column,
                 py::handle message, py::handle severity);
-
-// a + b with Python's own rules (ints of any size, or whatever the operands define).
-py::object add(py::handle a, py::handle b);
-
-// `value if value else fallback`
-py::object or_else(py::handle value, py::handle fallback);
 
 }  // namespace diagnostics

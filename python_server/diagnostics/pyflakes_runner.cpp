@@ -1,7 +1,9 @@
 // pyflakes findings as markers: the checker writes one finding per line into two in-memory
 // streams (warnings, errors), and each line is parsed back into a marker.
 #include "diagnostics/marker.h"
-#include "lsp_bridge/bodies.h"
+#include "diagnostics/methods.h"
+#include "pyobj/log.h"
+#include "pyobj/ops.h"
 
 namespace diagnostics {
 
@@ -37,19 +39,19 @@ py::object parse_matched_line(py::handle message, py::handle severity) {
     py::object colno = pyobj::truthy(column_digits) ? pyobj::steal(PyNumber_Long(column_digits.ptr()))
                                                      : py::object(py::int_(1));
     py::object msg = match.attr(group)(4);
-    py::object end_col = add(colno, py::int_(1));
+    py::object end_col = pyobj::add(colno, py::int_(1));
     py::object name = leading_quoted_name(msg);
-    if (!name.is_none()) end_col = add(colno, py::int_(py::len(name)));
+    if (!name.is_none()) end_col = pyobj::add(colno, py::int_(py::len(name)));
     return std::move(marker(lineno, colno, lineno, end_col, msg, severity));
 }
 
 }  // namespace
 
-py::object run_pyflakes(PyObject* const* a) {
+py::object run_pyflakes(const PyflakesArgs& a) {
     static pyobj::Name io_name("io"), string_io("StringIO"), reporter_module("pyflakes_reporter"),
         reporter_class("Reporter"), api_module("pyflakes_api"), check("check"),
         warning_severity("MONACO_MARKER_SEVERITY_WARNING"), error_severity("MONACO_MARKER_SEVERITY_ERROR");
-    py::handle self = a[0], code = a[1], filename = a[2];
+    py::handle self = a.self, code = a.code, filename = a.filename;
     py::list diagnostics;
     pyobj::except_exception(
         [&] {
@@ -59,19 +61,19 @@ py::object run_pyflakes(PyObject* const* a) {
             global(api_module).attr(check)(code, filename, reporter);
             collect(self, warning_stream, warning_severity, diagnostics);
             collect(self, error_stream, error_severity, diagnostics);
-            pyobj::debug("[LSP] Pyflakes returned %d diagnostics", py::int_(diagnostics.size()));
+            pyobj::debug(PYOBJ_NAME("[LSP] Pyflakes returned %d diagnostics"), py::int_(diagnostics.size()));
         },
-        [&](py::error_already_set& e) { pyobj::warning("[LSP] Pyflakes check failed: %s", e.value()); });
+        [&](py::error_already_set& e) { pyobj::warning(PYOBJ_NAME("[LSP] Pyflakes check failed: %s"), e.value()); });
     return std::move(diagnostics);
 }
 
-py::object parse_pyflakes_message(PyObject* const* a) {
-    py::handle message = a[1], severity = a[2];
+py::object parse_pyflakes_message(const MessageArgs& a) {
+    py::handle message = a.message, severity = a.severity;
     if (PyUnicode_GET_LENGTH(message.ptr()) == 0) return py::none();
     return pyobj::except_exception(
         [&] { return parse_matched_line(message, severity); },
         [&](py::error_already_set& e) -> py::object {
-            pyobj::debug("[LSP] Failed to parse pyflakes message '%s': %s", message, e.value());
+            pyobj::debug(PYOBJ_NAME("[LSP] Failed to parse pyflakes message '%s': %s"), message, e.value());
             return py::none();
         });
 }

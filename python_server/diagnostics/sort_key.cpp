@@ -1,29 +1,27 @@
 #include "diagnostics/sort_key.h"
 
+#include "boundary/args.h"
 #include "boundary/method_type.h"
-#include "lsp_bridge/texts.h"
+#include "pyobj/globals.h"
 
 namespace diagnostics {
 
 namespace {
 
-py::object severity_of(PyObject* const* a) {
+#define SORT_KEY_PARAMS(P) P(d, Untyped, required, nullptr)
+BOUNDARY_ARGS(KeyArgs, SORT_KEY_PARAMS);
+#undef SORT_KEY_PARAMS
+
+py::object severity_of(const KeyArgs& a) {
     static pyobj::Name get("get"), severity("severity");
-    return py::handle(a[0]).attr(get)(py::handle(severity), 0);
+    return a.d.attr(get)(py::handle(severity), 0);
 }
 
-const boundary::Param kKeyParams[] = {{"d", boundary::Kind::Untyped, false, nullptr}};
-
-const boundary::MethodSpec kSortKey = {
-    "<lambda>", "LSPBridge.get_diagnostics.<locals>.<lambda>", kKeyParams, 1, nullptr, false, nullptr,
-    severity_of, "lambda",
-};
+constexpr boundary::MethodSpec kSortKey = boundary::method<&severity_of>(
+    "<lambda>", "LSPBridge.get_diagnostics.<locals>.<lambda>", nullptr, false, nullptr, "lambda");
 
 }  // namespace
 
-py::object make_sort_key() {
-    py::str module_name(lsp_bridge::kModuleName);
-    return boundary::make_method(kSortKey, pyobj::current_globals(), module_name);
-}
+py::object make_sort_key() { return boundary::make_method(kSortKey, pyobj::current_globals()); }
 
 }  // namespace diagnostics

@@ -1,7 +1,7 @@
 // The key that orders a request's markers by severity.
 #pragma once
 
-#include "pyobj/pyobj.h"
+#include "pyobj/errors.h"
 
 namespace diagnostics {
 

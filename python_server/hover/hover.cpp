@@ -1,9 +1,11 @@
 // The hover request: jedi's inference at the cursor, one part per definition in the compact or
 // the detailed layout, and jedi's help as the fallback when inference finds nothing.
-#include "hover/calls.h"
 #include "hover/jedi_request.h"
 #include "hover/markdown.h"
-#include "lsp_bridge/bodies.h"
+#include "hover/methods.h"
+#include "pyobj/calls.h"
+#include "pyobj/log.h"
+#include "pyobj/ops.h"
 
 namespace hover {
 
@@ -13,12 +15,10 @@ py::dict nothing_to_show() { return hover_result(py::none(), py::none()); }
 
 // A docstring is a bonus: a definition whose docstring cannot be read still gets its block.
 void append_docstring(py::list& parts, py::handle definition) {
-    pyobj::except_exception(
-        [&] {
-            py::object docstring = call_method(definition, names::docstring);
-            if (pyobj::truthy(docstring)) parts.append(docstring);
-        },
-        [](py::error_already_set&) {});
+    pyobj::suppress(PyExc_Exception, [&] {
+        py::object docstring = pyobj::call_method(definition, names::docstring);
+        if (pyobj::truthy(docstring)) parts.append(docstring);
+    });
 }
 
 // The detailed layout: the full name with the signature, the kind word or the type text, then
@@ -27,14 +27,14 @@ void append_detailed(py::list& parts, py::handle self, py::handle definition) {
     py::object full_name = definition.attr(names::full_name);
     if (!pyobj::truthy(full_name)) full_name = definition.attr(names::name);
     py::object def_type = definition.attr(names::type);
-    if (equals(def_type, names::function)) {
+    if (pyobj::equals(def_type, names::function)) {
         parts.append(function_block(self, definition, "", full_name));
-    } else if (equals(def_type, names::class_)) {
+    } else if (pyobj::equals(def_type, names::class_)) {
         parts.append(fenced("class ", pyobj::format_value(full_name)));
-    } else if (equals(def_type, names::module)) {
+    } else if (pyobj::equals(def_type, names::module)) {
         parts.append(fenced("module ", pyobj::format_value(full_name)));
     } else {
-        py::object type_desc = call_method(self, names::get_type_description, definition, def_type);
+        py::object type_desc = pyobj::call_method(self, names::get_type_description, definition, def_type);
         py::str shown_name = pyobj::format_value(full_name);
         parts.append(fenced(shown_name, ": ", pyobj::format_value(type_desc)));
     }
@@ -45,15 +45,15 @@ py::dict from_inferred(py::handle self, py::handle inferred) {
     py::list parts;
     for (py::handle definition : inferred) {
         // Read per definition: a mode switched mid-request applies from the next definition.
-        if (equals(self.attr(names::hover_mode), names::compact)) {
-            py::object block = call_method(self, names::format_compact_hover, definition);
+        if (pyobj::equals(self.attr(names::hover_mode), names::compact)) {
+            py::object block = pyobj::call_method(self, names::format_compact_hover, definition);
             if (pyobj::truthy(block)) parts.append(block);
         } else {
             append_detailed(parts, self, definition);
         }
     }
     py::object contents_str = py::len(parts) ? py::object(join_parts(parts)) : py::object(py::none());
-    pyobj::debug("[LSP] Hover: found %d definitions", py::int_(py::len(inferred)));
+    pyobj::debug(PYOBJ_NAME("[LSP] Hover: found %d definitions"), py::int_(py::len(inferred)));
     return hover_result(pyobj::truthy(contents_str) ? py::object(markdown(contents_str)) : py::object(py::none()),
                         py::none());
 }
@@ -80,34 +80,34 @@ void append_help_result(py::list& parts, py::handle h) {
 // jedi's help knows keywords and some names that inference does not; its failure only costs
 // the hover text.
 py::dict help_fallback(py::handle script, const workspace::Request& r) {
-    pyobj::debug("[LSP] infer() returned empty, trying help() as fallback");
+    pyobj::debug(PYOBJ_NAME("[LSP] infer() returned empty, trying help() as fallback"));
     py::object found = pyobj::except_exception(
         [&]() -> py::object {
-            py::object help_results = call_at_position(script, names::help, r);
+            py::object help_results = workspace::call_at_position(script, names::help, r);
             if (!pyobj::truthy(help_results)) return py::none();
             py::list parts;
             for (py::handle h : help_results) append_help_result(parts, h);
             if (!py::len(parts)) return py::none();
             py::dict contents = markdown(join_parts(parts));
-            pyobj::debug("[LSP] Hover (from help()): found %d results", py::int_(py::len(help_results)));
+            pyobj::debug(PYOBJ_NAME("[LSP] Hover (from help()): found %d results"), py::int_(py::len(help_results)));
             return hover_result(contents, py::none());
         },
         [](py::error_already_set& e) -> py::object {
-            pyobj::debug("[LSP] help() fallback failed: %s", e.value());
+            pyobj::debug(PYOBJ_NAME("[LSP] help() fallback failed: %s"), e.value());
             return py::none();
         });
     if (!found.is_none()) return found;
-    pyobj::debug("[LSP] No type information found for hover");
+    pyobj::debug(PYOBJ_NAME("[LSP] No type information found for hover"));
     return nothing_to_show();
 }
 
 }  // namespace
 
-py::object get_hover(PyObject* const* a) {
+py::object get_hover(const workspace::Request& r) {
     return jedi_request(
-        a, "[LSP] Request: get_hover line=%d, column=%d, path=%s", "[LSP] Error in get_hover: %s",
+        r, PYOBJ_NAME("[LSP] Request: get_hover line=%d, column=%d, path=%s"), PYOBJ_NAME("[LSP] Error in get_hover: %s"),
         [](const workspace::Request& r, py::handle script) -> py::object {
-            py::object inferred = call_at_position(script, names::infer, r);
+            py::object inferred = workspace::call_at_position(script, names::infer, r);
             if (!pyobj::truthy(inferred)) return help_fallback(script, r);
             return from_inferred(r.self, inferred);
         },

@@ -1,8 +1,10 @@
 // One definition as a compact hover block, "(type) name: signature", and the type text of a
 // definition that is neither a function, a class nor a module.
-#include "hover/calls.h"
 #include "hover/markdown.h"
-#include "lsp_bridge/bodies.h"
+#include "hover/methods.h"
+#include "pyobj/calls.h"
+#include "pyobj/log.h"
+#include "pyobj/ops.h"
 
 namespace hover {
 
@@ -11,10 +13,10 @@ py::str function_block(py::handle self, py::handle definition, const char* label
     // failure worth a log line.
     return pyobj::except_exception(
         [&] {
-            py::object signatures = call_method(definition, names::get_signatures);
+            py::object signatures = pyobj::call_method(definition, names::get_signatures);
             if (pyobj::truthy(signatures)) {
                 py::object first = signatures[py::int_(0)];
-                py::object sig_str = call_method(self, names::format_signature, first);
+                py::object sig_str = pyobj::call_method(self, names::format_signature, first);
                 py::str shown_name = pyobj::format_value(name);
                 return fenced(label, shown_name, pyobj::format_value(sig_str));
             }
@@ -29,10 +31,10 @@ py::object compact_block(py::handle self, py::handle definition) {
     py::object name = definition.attr(names::name);
     if (!pyobj::truthy(name)) name = py::str("");
     py::object def_type = definition.attr(names::type);
-    if (equals(def_type, names::function)) return function_block(self, definition, "(function) ", name);
-    if (equals(def_type, names::class_)) return fenced("(class) ", pyobj::format_value(name));
-    if (equals(def_type, names::module)) return fenced("(module) ", pyobj::format_value(name));
-    py::object type_desc = call_method(self, names::get_type_description, definition, def_type);
+    if (pyobj::equals(def_type, names::function)) return function_block(self, definition, "(function) ", name);
+    if (pyobj::equals(def_type, names::class_)) return fenced("(class) ", pyobj::format_value(name));
+    if (pyobj::equals(def_type, names::module)) return fenced("(module) ", pyobj::format_value(name));
+    py::object type_desc = pyobj::call_method(self, names::get_type_description, definition, def_type);
     py::str shown_type = pyobj::format_value(def_type);
     py::str shown_name = pyobj::format_value(name);
     return fenced("(", shown_type, ") ", shown_name, ": ", pyobj::format_value(type_desc));
@@ -40,9 +42,9 @@ py::object compact_block(py::handle self, py::handle definition) {
 
 }  // namespace
 
-py::object format_compact_hover(PyObject* const* a) {
-    py::handle self = a[0];
-    py::handle definition = a[1];
+py::object format_compact_hover(const DefinitionArgs& a) {
+    py::handle self = a.self;
+    py::handle definition = a.definition;
     return pyobj::except_exception(
         [&] { return compact_block(self, definition); },
         [](py::error_already_set& e) -> py::object {
@@ -53,9 +55,9 @@ py::object format_compact_hover(PyObject* const* a) {
         });
 }
 
-py::object get_type_description(PyObject* const* a) {
-    py::handle definition = a[1];
-    py::handle fallback_type = a[2];
+py::object get_type_description(const TypeDescriptionArgs& a) {
+    py::handle definition = a.definition;
+    py::handle fallback_type = a.fallback_type;
     // Each read is a fresh look-up, as jedi may compute the description on every access.
     py::object present;
     if (pyobj::get_attr_if_present(definition, names::description, present) &&

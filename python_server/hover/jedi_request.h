@@ -2,6 +2,7 @@
 // region, then, under the jedi lock, the shared preamble and the request's own jedi work.
 #pragma once
 
+#include "pyobj/log.h"
 #include "workspace/jedi_lock.h"
 #include "workspace/request.h"
 
@@ -11,9 +12,8 @@ namespace hover {
 // return, so every call on a jedi object it makes is covered; `failure(error_text)` answers a
 // failed request.
 template <class Body, class Failure>
-py::object jedi_request(PyObject* const* a, const char* request_format, const char* error_format, Body&& body,
+py::object jedi_request(const workspace::Request& r, pyobj::Name& request_format, pyobj::Name& error_format, Body&& body,
                         Failure&& failure) {
-    workspace::Request r(a);
     pyobj::debug(request_format, r.line, r.column, r.path);
     return workspace::answer(
         error_format,

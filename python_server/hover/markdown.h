@@ -3,6 +3,7 @@
 #pragma once
 
 #include "hover/names.h"
+#include "pyobj/ops.h"
 
 namespace hover {
 
@@ -26,16 +27,16 @@ py::str function_block(py::handle self, py::handle definition, const char* label
 // {"kind": "markdown", "value": text}
 inline py::dict markdown(py::handle text) {
     py::dict contents;
-    set_item(contents, names::kind, names::markdown);
-    set_item(contents, names::value, text);
+    pyobj::set_item(contents, names::kind, names::markdown);
+    pyobj::set_item(contents, names::value, text);
     return contents;
 }
 
 // {"contents": contents, "error": error}: every hover answer has exactly these two keys.
 inline py::dict hover_result(py::handle contents, py::handle error) {
     py::dict result;
-    set_item(result, names::contents, contents);
-    set_item(result, names::error, error);
+    pyobj::set_item(result, names::contents, contents);
+    pyobj::set_item(result, names::error, error);
     return result;
 }
 

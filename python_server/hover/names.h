@@ -3,7 +3,7 @@
 // of hover markdown.
 #pragma once
 
-#include "pyobj/pyobj.h"
+#include "pyobj/names.h"
 
 namespace hover::names {
 
@@ -46,19 +46,3 @@ inline pyobj::Name close_fence("\n```");
 inline pyobj::Name part_separator("\n\n---\n\n");
 
 }  // namespace hover::names
-
-namespace hover {
-
-// a == b, as Python's `==` tests it.
-inline bool equals(py::handle a, pyobj::Name& b) {
-    int r = PyObject_RichCompareBool(a.ptr(), b.get(), Py_EQ);
-    if (r < 0) pyobj::throw_error();
-    return r == 1;
-}
-
-// d[key] = value
-inline void set_item(py::dict& d, pyobj::Name& key, py::handle value) {
-    if (PyDict_SetItem(d.ptr(), key.get(), value.ptr()) < 0) pyobj::throw_error();
-}
-
-}  // namespace hover

@@ -1,6 +1,7 @@
 // The one formatter of a jedi signature: the parameter list and return annotation, without the
 // callable's name. Used by completion details, hover blocks and signature help.
-#include "lsp_bridge/bodies.h"
+#include "hover/methods.h"
+#include "pyobj/ops.h"
 
 namespace hover {
 
@@ -13,11 +14,8 @@ py::object attribute_or_type_error() {
 py::object from_full_text(py::handle signature) {
     py::object full_sig = signature.attr("to_string")();
     py::object paren_idx = full_sig.attr("find")("(");
-    py::int_ zero(0);
-    int at_or_after = PyObject_RichCompareBool(paren_idx.ptr(), zero.ptr(), Py_GE);
-    if (at_or_after < 0) pyobj::throw_error();
     py::object result = full_sig;
-    if (at_or_after) {
+    if (pyobj::compare(paren_idx, py::int_(0), Py_GE)) {
         py::object cut = pyobj::steal(PySlice_New(paren_idx.ptr(), nullptr, nullptr));
         result = pyobj::steal(PyObject_GetItem(full_sig.ptr(), cut.ptr()));
     }
@@ -35,8 +33,8 @@ py::object from_params(py::handle signature) {
 
 }  // namespace
 
-py::object format_signature(PyObject* const* a) {
-    py::handle signature = a[1];
+py::object format_signature(const SignatureArgs& a) {
+    py::handle signature = a.signature;
     py::object types = attribute_or_type_error();
     return pyobj::except(
         types.ptr(), [&] { return from_full_text(signature); },

@@ -1,9 +1,11 @@
 // The signature-help request: the first signature jedi reports for the call at the cursor, in
 // the shape of a Monaco signature, and the index of the parameter the cursor is on.
-#include "hover/calls.h"
 #include "hover/jedi_request.h"
 #include "hover/names.h"
-#include "lsp_bridge/bodies.h"
+#include "hover/methods.h"
+#include "pyobj/calls.h"
+#include "pyobj/log.h"
+#include "pyobj/ops.h"
 
 namespace hover {
 
@@ -16,10 +18,10 @@ py::object detail_errors() {
 
 py::dict help_result(py::handle signatures, py::handle active_parameter, py::handle error) {
     py::dict result;
-    set_item(result, names::signatures, signatures);
-    set_item(result, names::active_signature, py::int_(0));
-    set_item(result, names::active_parameter, active_parameter);
-    set_item(result, names::error, error);
+    pyobj::set_item(result, names::signatures, signatures);
+    pyobj::set_item(result, names::active_signature, py::int_(0));
+    pyobj::set_item(result, names::active_parameter, active_parameter);
+    pyobj::set_item(result, names::error, error);
     return result;
 }
 
@@ -27,15 +29,12 @@ py::dict help_result(py::handle signatures, py::handle active_parameter, py::han
 // description cannot be read keeps its label.
 py::dict monaco_parameter(py::handle param) {
     py::dict info;
-    set_item(info, names::label, param.attr(names::name));
+    pyobj::set_item(info, names::label, param.attr(names::name));
     py::object types = detail_errors();
-    pyobj::except(
-        types.ptr(),
-        [&] {
-            py::object param_desc = param.attr(names::description);
-            if (pyobj::truthy(param_desc)) set_item(info, names::documentation, param_desc);
-        },
-        [](py::error_already_set&) {});
+    pyobj::suppress(types.ptr(), [&] {
+        py::object param_desc = param.attr(names::description);
+        if (pyobj::truthy(param_desc)) pyobj::set_item(info, names::documentation, param_desc);
+    });
     return info;
 }
 
@@ -53,15 +52,15 @@ py::object raw_docstring(py::handle sig) {
 py::dict from_signature(py::handle self, py::handle sig) {
     py::list params;
     for (py::handle param : sig.attr(names::params)) params.append(monaco_parameter(param));
-    py::object sig_label = call_method(self, names::format_signature, sig);
+    py::object sig_label = pyobj::call_method(self, names::format_signature, sig);
     py::object docstring = raw_docstring(sig);
     py::object sig_name = sig.attr(names::name);
     if (!pyobj::truthy(sig_name)) sig_name = py::str("function");
 
     py::dict monaco_signature;
-    set_item(monaco_signature, names::label, pyobj::steal(PyNumber_Add(sig_name.ptr(), sig_label.ptr())));
-    set_item(monaco_signature, names::documentation, docstring);
-    set_item(monaco_signature, names::parameters, params);
+    pyobj::set_item(monaco_signature, names::label, pyobj::steal(PyNumber_Add(sig_name.ptr(), sig_label.ptr())));
+    pyobj::set_item(monaco_signature, names::documentation, docstring);
+    pyobj::set_item(monaco_signature, names::parameters, params);
 
     // jedi computes the index on every read; once is enough.
     py::object index = sig.attr(names::index);
@@ -69,19 +68,19 @@ py::dict from_signature(py::handle self, py::handle sig) {
     py::list signatures;
     signatures.append(monaco_signature);
     py::dict response = help_result(signatures, active_param, py::none());
-    pyobj::debug("[LSP] Signature help: %s, activeParam=%d", sig.attr(names::name), active_param);
+    pyobj::debug(PYOBJ_NAME("[LSP] Signature help: %s, activeParam=%d"), sig.attr(names::name), active_param);
     return response;
 }
 
 }  // namespace
 
-py::object get_signature_help(PyObject* const* a) {
+py::object get_signature_help(const workspace::Request& r) {
     return jedi_request(
-        a, "[LSP] Request: get_signature_help line=%d, column=%d, path=%s", "[LSP] Error in get_signature_help: %s",
+        r, PYOBJ_NAME("[LSP] Request: get_signature_help line=%d, column=%d, path=%s"), PYOBJ_NAME("[LSP] Error in get_signature_help: %s"),
         [](const workspace::Request& r, py::handle script) -> py::object {
-            py::object signatures = call_at_position(script, names::get_signatures, r);
+            py::object signatures = workspace::call_at_position(script, names::get_signatures, r);
             if (!pyobj::truthy(signatures)) {
-                pyobj::debug("[LSP] No signatures found");
+                pyobj::debug(PYOBJ_NAME("[LSP] No signatures found"));
                 return help_result(py::list(), py::int_(0), py::none());
             }
             return from_signature(r.self, signatures[py::int_(0)]);

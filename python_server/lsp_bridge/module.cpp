@@ -3,6 +3,7 @@
 // module object, and a second interpreter in the process is refused.
 #include <cstdio>
 
+#include "boundary/method_type.h"
 #include "lsp_bridge/module_body.h"
 #include "lsp_bridge/texts.h"
 
@@ -21,18 +22,18 @@ constexpr int kCompiledMinor = PY_MINOR_VERSION;
 PyInterpreterState* g_interpreter = nullptr;
 PyObject* g_module = nullptr;
 
-int warn_on_version_mismatch() {
+int warn_on_version_mismatch() noexcept {
     int major = 0, minor = 0;
     if (std::sscanf(Py_GetVersion(), "%d.%d", &major, &minor) != 2) return 0;
     if (major == kCompiledMajor && minor == kCompiledMinor) return 0;
     return PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
                             "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d",
-                            kCompiledMajor, kCompiledMinor, lsp_bridge::kModuleName, "does not match", major,
+                            kCompiledMajor, kCompiledMinor, boundary::kModuleName, "does not match", major,
                             minor);
 }
 
 // Copies one attribute of the import spec into the module dict; a missing attribute is skipped.
-int copy_spec_attr(PyObject* spec, const char* from, PyObject* dict, const char* to, bool skip_none) {
+int copy_spec_attr(PyObject* spec, const char* from, PyObject* dict, const char* to, bool skip_none) noexcept {
     PyObject* value = PyObject_GetAttrString(spec, from);
     if (!value) {
         if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
@@ -44,7 +45,7 @@ int copy_spec_attr(PyObject* spec, const char* from, PyObject* dict, const char*
     return rc;
 }
 
-PyObject* create_module(PyObject* spec, PyModuleDef*) {
+PyObject* create_module(PyObject* spec, PyModuleDef*) noexcept {
     PyInterpreterState* interpreter = PyInterpreterState_Get();
     if (g_interpreter && g_interpreter != interpreter) {
         PyErr_SetString(PyExc_ImportError,
@@ -72,7 +73,7 @@ PyObject* create_module(PyObject* spec, PyModuleDef*) {
     return module;
 }
 
-int exec_module(PyObject* module) {
+int exec_module(PyObject* module) noexcept {
     if (g_module) {
         if (module == g_module) return 0;
         PyErr_SetString(PyExc_RuntimeError,
@@ -107,7 +108,9 @@ PyModuleDef module_def = {
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit_lsp_bridge() {
+// The C entry points here call only the C API, and run_module_body catches everything the body
+// throws, so no C++ exception reaches the import system.
+PyMODINIT_FUNC PyInit_lsp_bridge() noexcept {
     if (warn_on_version_mismatch() < 0) return nullptr;
     return PyModuleDef_Init(&module_def);
 }

@@ -1,7 +1,6 @@
 #include "lsp_bridge/module_body.h"
-
-
 #include "lsp_bridge/texts.h"
+#include "pyobj/globals.h"
 
 namespace lsp_bridge {
 
@@ -58,31 +57,33 @@ public:
         bind(flag, py::bool_(available));
     }
 
+    // The module body, in the order the globals appear in the module dict (an order callers
+    // see and tests hold fixed).
     void run() {
-        // 1. standard modules; `import importlib.util` binds the package with util loaded
+        // standard modules; `import importlib.util` binds the package with util loaded
         for (const char* name : {"ast", "importlib.util", "io", "logging", "os", "re", "sys", "tempfile", "threading"}) {
             py::object top = import_name(name);
             bind(std::string(name) == "importlib.util" ? "importlib" : name, top);
         }
-        // 2. typing names used in the annotations
+        // typing names used in the annotations
         from_import("typing", {"Any", "Dict", "List", "Optional"});
-        // 3. jedi is required
+        // jedi is required
         bind("jedi", import_name("jedi"));
-        // 4. pyflakes, optional
+        // pyflakes, optional
         optional_block("PYFLAKES_AVAILABLE", [&] {
             bind("pyflakes_api", import_from(import_name("pyflakes.api"), "api"));
             bind("pyflakes_reporter", import_from(import_name("pyflakes.reporter"), "reporter"));
         });
-        // 5. pylsp, optional
+        // pylsp, optional
         optional_block("PYLSP_AVAILABLE", [&] {
             from_import("pylsp", {"uris"});
             from_import("pylsp.config.config", {"Config"});
             from_import("pylsp.workspace", {"Workspace", "Document"});
         });
-        // 6-7. the host's logging module, two packages up
+        // the host's logging module, two packages up
         from_import("logging_config", {"setup_logging_subprocess", "get_logger"}, 2);
         bind("logger", get("get_logger")(get("__name__")));
-        // 8-10. shared tables
+        // shared tables
         py::dict kinds;
         for (auto& [key, value] : kJediToMonacoKind) kinds[key] = py::int_(value);
         bind("JEDI_TO_MONACO_KIND", kinds);
@@ -90,7 +91,7 @@ public:
         bind("MONACO_MARKER_SEVERITY_WARNING", py::int_(4));
         bind("PYFLAKES_MESSAGE_PATTERN", get("re").attr("compile")(kPyflakesMessagePattern));
         bind("IMPORT_ALIAS_PATTERN", get("re").attr("compile")(kImportAliasPattern));
-        // 11. the class
+        // the class
         bind("LSPBridge", make_class(globals_));
     }
 
@@ -100,7 +101,7 @@ private:
 
 }  // namespace
 
-int run_module_body(PyObject* module) {
+int run_module_body(PyObject* module) noexcept {
     PyObject* globals = PyModule_GetDict(module);
     if (!globals) return -1;
     try {

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "pyobj/pyobj.h"
+#include "pyobj/errors.h"
 
 namespace lsp_bridge {
 
 // Runs the module body into `module`'s dict: imports, optional imports, logger, constants and
 // the class. Returns 0, or -1 with the error set.
-int run_module_body(PyObject* module);
+int run_module_body(PyObject* module) noexcept;
 
 // The LSPBridge class made from a namespace holding the methods in table order.
 py::object make_class(py::handle globals);

@@ -2,8 +2,6 @@
 
 namespace lsp_bridge {
 
-const char* const kModuleName = "corvane_master.python_server.lsp_bridge";
-
 const char* const kModuleDoc =
     "\nLSP Bridge - Language Server Protocol integration for Corvane.\n"
     "\n"

@@ -1,11 +1,11 @@
-// Fixed texts and tables of the module: docstrings, patterns, the completion-kind table.
+// Fixed texts and tables of the module body: the module and class docstrings, the patterns,
+// the completion-kind table.
 #pragma once
 
 #include <utility>
 
 namespace lsp_bridge {
 
-extern const char* const kModuleName;
 extern const char* const kModuleDoc;
 extern const char* const kClassDoc;
 extern const char* const kPyflakesMessagePattern;

@@ -4,6 +4,8 @@
 
 #include <mutex>
 
+#include "pyobj/errors.h"
+
 namespace workspace {
 
 namespace {

@@ -4,8 +4,6 @@
 // object. Waiting releases the GIL, so a waiting thread blocks nothing else.
 #pragma once
 
-#include "pyobj/pyobj.h"
-
 namespace workspace {
 
 class JediLock {

@@ -1,7 +1,7 @@
 // Paths of module files in the sync directory, shared by the sync methods and the requests.
 #pragma once
 
-#include "pyobj/pyobj.h"
+#include "pyobj/errors.h"
 
 namespace workspace {
 

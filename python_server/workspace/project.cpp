@@ -1,14 +1,16 @@
 // The jedi project: rooted in the sync directory, searching the stubs, the server package and
 // the kernel's paths. Replaced whole, never changed in place.
-#include "lsp_bridge/bodies.h"
+#include "workspace/methods.h"
+#include "pyobj/log.h"
+#include "pyobj/ops.h"
 
 namespace workspace {
 
 using pyobj::global;
 
-py::object update_sys_paths(PyObject* const* a) {
-    py::handle self = a[0];
-    py::handle new_paths = a[1];
+py::object update_sys_paths(const NewPathsArgs& a) {
+    py::handle self = a.self;
+    py::handle new_paths = a.new_paths;
     pyobj::except_exception(
         [&] {
             py::list added_paths;
@@ -23,18 +25,18 @@ py::object update_sys_paths(PyObject* const* a) {
             py::object root = pyobj::truthy(temp_dir) ? py::object(temp_dir.attr("name")) : py::object(py::none());
             py::setattr(self, "_jedi_project",
                         global("jedi").attr("Project")(py::arg("path") = root, py::arg("added_sys_path") = added_paths));
-            pyobj::info("[LSP] Updated jedi project with %d total paths (%d package paths, stubs path: %s)",
+            pyobj::info(PYOBJ_NAME("[LSP] Updated jedi project with %d total paths (%d package paths, stubs path: %s)"),
                         py::len(added_paths), py::len(new_paths), self.attr("_stubs_path"));
         },
         [](py::error_already_set& e) {
-            pyobj::error("[LSP] Failed to update sys paths: %s", e.value(), py::arg("exc_info") = true);
+            pyobj::error(PYOBJ_NAME("[LSP] Failed to update sys paths: %s"), e.value(), py::arg("exc_info") = true);
         });
     return py::none();
 }
 
-py::object set_workspace(PyObject* const* a) {
-    py::setattr(a[0], "_workspace_path", a[1]);
-    pyobj::info("[LSP] Workspace path recorded: %s (using temp_dir for jedi.Project)", py::handle(a[1]));
+py::object set_workspace(const WorkspacePathArgs& a) {
+    py::setattr(a.self, "_workspace_path", a.workspace_path);
+    pyobj::info(PYOBJ_NAME("[LSP] Workspace path recorded: %s (using temp_dir for jedi.Project)"), a.workspace_path);
     return py::none();
 }
 

@@ -1,5 +1,7 @@
 #include "workspace/request.h"
-
+#include "pyobj/calls.h"
+#include "pyobj/globals.h"
+#include "pyobj/ops.h"
 #include "workspace/jedi_lock.h"
 #include "workspace/module_files.h"
 
@@ -8,10 +10,7 @@ namespace workspace {
 namespace {
 bool is_int_at_least(py::handle value, long minimum) {
     if (!PyLong_Check(value.ptr())) return false;
-    py::int_ bound(minimum);
-    int r = PyObject_RichCompareBool(value.ptr(), bound.ptr(), Py_GE);
-    if (r < 0) pyobj::throw_error();
-    return r == 1;
+    return pyobj::compare(value, py::int_(minimum), Py_GE);
 }
 }  // namespace
 

@@ -2,16 +2,22 @@
 // jedi.Script, and the answer of a failed request.
 #pragma once
 
-#include "pyobj/pyobj.h"
+#include "boundary/args.h"
+#include "pyobj/log.h"
 
 namespace workspace {
 
-// The bound arguments of get_completions, get_hover and get_signature_help.
-struct Request {
-    py::handle self, code, line, column, path, modules, dirty_files;
-    explicit Request(PyObject* const* a)
-        : self(a[0]), code(a[1]), line(a[2]), column(a[3]), path(a[4]), modules(a[5]), dirty_files(a[6]) {}
-};
+// The arguments of get_completions, get_hover and get_signature_help.
+#define WORKSPACE_REQUEST_PARAMS(P)                            \
+    P(self, Untyped, required, nullptr)                        \
+    P(code, Str, required, nullptr)                            \
+    P(line, Int, required, nullptr)                            \
+    P(column, Int, required, nullptr)                          \
+    P(path, Str, none, "Optional[str]")                        \
+    P(modules, Dict, none, "Optional[Dict[str, str]]")         \
+    P(dirty_files, Dict, none, "Optional[Dict[str, str]]")
+BOUNDARY_ARGS(Request, WORKSPACE_REQUEST_PARAMS);
+#undef WORKSPACE_REQUEST_PARAMS
 
 // ValueError "code must be a string" / "line must be a positive integer (1-based)" /
 // "column must be a non-negative integer (0-based)", checked in that order.
@@ -37,7 +43,7 @@ py::object prepare_script(const Request& r);
 // text) and the answer `failure(error_text)`. An empty exception text is replaced by the class
 // name, so a failure never looks like success to a caller testing `error` for truth.
 template <class Body, class Failure>
-py::object answer(const char* error_format, Body&& body, Failure&& failure) {
+py::object answer(pyobj::Name& error_format, Body&& body, Failure&& failure) {
     return pyobj::except_exception(std::forward<Body>(body), [&](py::error_already_set& e) -> py::object {
         py::str text = pyobj::error_text(e);
         pyobj::error(error_format, text);

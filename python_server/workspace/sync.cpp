@@ -1,5 +1,8 @@
 // The module sync directory: one flat folder with one UTF-8 file per in-memory module.
-#include "lsp_bridge/bodies.h"
+#include "workspace/methods.h"
+#include "pyobj/calls.h"
+#include "pyobj/log.h"
+#include "pyobj/ops.h"
 #include "workspace/module_files.h"
 
 namespace workspace {
@@ -9,14 +12,13 @@ using pyobj::global;
 namespace {
 
 using pyobj::call_method;
-using pyobj::literal;
 using pyobj::Name;
 
 // with open(path, "w", encoding="utf-8") as f: f.write(code)
 void write_text_file(py::handle path, py::handle code) {
     static Name open("open"), enter("__enter__"), write("write"), exit("__exit__");
     static pyobj::KeywordNames encoding{"encoding"};
-    py::object file = pyobj::call_kw(global(open), encoding, path, literal("w"), literal("utf-8"));
+    py::object file = pyobj::call_kw(global(open), encoding, path, PYOBJ_NAME("w").get(), PYOBJ_NAME("utf-8").get());
     py::object entered = call_method(file, enter);
     try {
         call_method(entered, write, code);
@@ -61,15 +63,15 @@ bool refuse_unsafe_name(py::handle name, py::handle file_stem) {
     bool unsafe = PyUnicode_CompareWithASCIIString(text.ptr(), ".") == 0 ||
                   PyUnicode_CompareWithASCIIString(text.ptr(), "..") == 0 || has_char('/') || has_char('\\') ||
                   has_char('\0') || contains_separator(text, sep) || contains_separator(text, altsep);
-    if (unsafe) pyobj::warning("[LSP] Refusing unsafe module name '%s'", name);
+    if (unsafe) pyobj::warning(PYOBJ_NAME("[LSP] Refusing unsafe module name '%s'"), name);
     return unsafe;
 }
 
-py::object sync_modules(PyObject* const* a) {
-    py::handle self = a[0];
-    py::dict merged = py::reinterpret_steal<py::dict>(pyobj::check(PyDict_Copy(a[1])));
-    if (pyobj::truthy(a[2])) {
-        if (PyDict_Update(merged.ptr(), a[2]) < 0) pyobj::throw_error();
+py::object sync_modules(const SyncArgs& a) {
+    py::handle self = a.self;
+    py::dict merged = py::reinterpret_steal<py::dict>(pyobj::check(PyDict_Copy(a.modules.ptr())));
+    if (pyobj::truthy(a.dirty_files)) {
+        if (PyDict_Update(merged.ptr(), a.dirty_files.ptr()) < 0) pyobj::throw_error();
     }
     py::list items = py::reinterpret_steal<py::list>(pyobj::check(PyDict_Items(merged.ptr())));
     for (py::handle item : items) {
@@ -81,16 +83,16 @@ py::object sync_modules(PyObject* const* a) {
         pyobj::except_exception(
             [&] {
                 write_text_file(file_path, code);
-                pyobj::debug("[LSP] Synced module '%s' to %s", name, file_path);
+                pyobj::debug(PYOBJ_NAME("[LSP] Synced module '%s' to %s"), name, file_path);
             },
-            [&](py::error_already_set& e) { pyobj::warning("[LSP] Failed to sync module '%s': %s", name, e.value()); });
+            [&](py::error_already_set& e) { pyobj::warning(PYOBJ_NAME("[LSP] Failed to sync module '%s': %s"), name, e.value()); });
     }
     return py::none();
 }
 
-py::object delete_module(PyObject* const* a) {
-    py::handle self = a[0];
-    py::handle name = a[1];
+py::object delete_module(const ModuleNameArgs& a) {
+    py::handle self = a.self;
+    py::handle name = a.module_name;
     py::object file_path = module_file_path(self, name);
     if (refuse_unsafe_name(name, name)) return py::none();
     pyobj::except_exception(
@@ -98,18 +100,18 @@ py::object delete_module(PyObject* const* a) {
             py::object os = global("os");
             if (pyobj::truthy(os.attr("path").attr("exists")(file_path))) {
                 os.attr("remove")(file_path);
-                pyobj::debug("[LSP] Deleted module file '%s'", name);
+                pyobj::debug(PYOBJ_NAME("[LSP] Deleted module file '%s'"), name);
             }
         },
-        [&](py::error_already_set& e) { pyobj::warning("[LSP] Failed to delete module file '%s': %s", name, e.value()); });
+        [&](py::error_already_set& e) { pyobj::warning(PYOBJ_NAME("[LSP] Failed to delete module file '%s': %s"), name, e.value()); });
     return py::none();
 }
 
 // The same answer as path.isidentifier() for every str, but with the separator tests kept
 // explicit: os.path.sep is read at call time, like every module global.
-py::object is_module_name(PyObject* const* a) {
+py::object is_module_name(const PathArgs& a) {
     static pyobj::Name os_name("os"), path_name("path"), sep_name("sep");
-    PyObject* path = a[1];
+    PyObject* path = a.path.ptr();
     auto answer = [](bool value) { return py::reinterpret_borrow<py::object>(value ? Py_True : Py_False); };
     if (PyUnicode_GET_LENGTH(path) == 0) return answer(false);
     py::object sep = pyobj::attr(pyobj::attr(global(os_name), path_name), sep_name);

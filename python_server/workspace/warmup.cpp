@@ -1,14 +1,15 @@
 // Warm-up: one completion on the host's own module so jedi's caches hold it before the editor
 // asks.
-#include "lsp_bridge/bodies.h"
+#include "workspace/methods.h"
+#include "pyobj/log.h"
 #include "workspace/jedi_lock.h"
 
 namespace workspace {
 
 using pyobj::global;
 
-py::object preload_corvane_module(PyObject* const* a) {
-    py::handle self = a[0];
+py::object preload_corvane_module(const SelfArgs& a) {
+    py::handle self = a.self;
     pyobj::except_exception(
         [&] {
             py::str warmup_code("import corvane\ncorvane.");
@@ -21,19 +22,19 @@ py::object preload_corvane_module(PyObject* const* a) {
                 py::list completions(script.attr("complete")(py::arg("line") = 2, py::arg("column") = 8));
                 found = py::len(completions);
             }
-            pyobj::info("[LSP] Preloaded corvane module cache (%d completions found)", found);
+            pyobj::info(PYOBJ_NAME("[LSP] Preloaded corvane module cache (%d completions found)"), found);
         },
-        [](py::error_already_set& e) { pyobj::warning("[LSP] Failed to preload corvane module: %s", e.value()); });
+        [](py::error_already_set& e) { pyobj::warning(PYOBJ_NAME("[LSP] Failed to preload corvane module: %s"), e.value()); });
     return py::none();
 }
 
-py::object preload_corvane_module_async(PyObject* const* a) {
-    py::handle self = a[0];
+py::object preload_corvane_module_async(const SelfArgs& a) {
+    py::handle self = a.self;
     py::object thread = global("threading").attr("Thread")(
         py::arg("target") = self.attr("preload_corvane_module"), py::arg("name") = "LSP-corvane-preload",
         py::arg("daemon") = true);
     thread.attr("start")();
-    pyobj::debug("[LSP] Started async corvane module preloading");
+    pyobj::debug(PYOBJ_NAME("[LSP] Started async corvane module preloading"));
     return py::none();
 }
 

@@ -1,12 +1,15 @@
-// Construction, hover-mode setting and clean-up of the bridge object.
-#include "lsp_bridge/bodies.h"
+// Construction and clean-up of the bridge object: the sync directory and the jedi project rooted
+// in it are made by __init__ and the directory is removed by cleanup.
+#include "pyobj/log.h"
+#include "pyobj/ops.h"
+#include "workspace/methods.h"
 
-namespace lifecycle {
+namespace workspace {
 
 using pyobj::global;
 
-py::object init(PyObject* const* a) {
-    py::handle self = a[0];
+py::object init(const SelfArgs& a) {
+    py::handle self = a.self;
     py::object os_path = global("os").attr("path");
     py::setattr(self, "_workspace_path", py::none());
     py::setattr(self, "_temp_dir", global("tempfile").attr("TemporaryDirectory")());
@@ -18,25 +21,24 @@ py::object init(PyObject* const* a) {
                 global("jedi").attr("Project")(py::arg("path") = self.attr("_temp_dir").attr("name"),
                                                 py::arg("added_sys_path") = added_sys_path));
     py::setattr(self, "_hover_mode", py::str("compact"));
-    pyobj::info(
-        "[LSP] LSPBridge initialized (pylsp_available=%s, pyflakes_available=%s, temp_dir=%s, python_server=%s, "
-        "stubs=%s)",
+    pyobj::info(PYOBJ_NAME("[LSP] LSPBridge initialized (pylsp_available=%s, pyflakes_available=%s, temp_dir=%s, "
+                           "python_server=%s, stubs=%s)"),
         global("PYLSP_AVAILABLE"), global("PYFLAKES_AVAILABLE"), self.attr("_temp_dir").attr("name"),
         self.attr("_python_server_path"), self.attr("_stubs_path"));
     self.attr("preload_corvane_module_async")();
     return py::none();
 }
 
-py::object cleanup(PyObject* const* a) {
-    py::handle self = a[0];
+py::object cleanup(const SelfArgs& a) {
+    py::handle self = a.self;
     if (self.attr("_temp_dir").is_none()) return py::none();
     try {
         pyobj::except_exception(
             [&] {
                 self.attr("_temp_dir").attr("cleanup")();
-                pyobj::info("[LSP] Cleaned up temporary directory");
+                pyobj::info(PYOBJ_NAME("[LSP] Cleaned up temporary directory"));
             },
-            [](py::error_already_set& e) { pyobj::warning("[LSP] Failed to cleanup temporary directory: %s", e.value()); });
+            [](py::error_already_set& e) { pyobj::warning(PYOBJ_NAME("[LSP] Failed to cleanup temporary directory: %s"), e.value()); });
     } catch (...) {
         // The directory object is dropped whatever happened; the original failure still escapes.
         if (PyObject_SetAttrString(self.ptr(), "_temp_dir", Py_None) < 0) PyErr_Clear();
@@ -46,18 +48,4 @@ py::object cleanup(PyObject* const* a) {
     return py::none();
 }
 
-py::object set_hover_mode(PyObject* const* a) {
-    py::handle self = a[0];
-    py::handle mode = a[1];
-    // The messages are built before the call, so a percent sign in `mode` is logged unchanged.
-    if (mode.equal(py::str("compact")) || mode.equal(py::str("detailed"))) {
-        py::setattr(self, "_hover_mode", mode);
-        pyobj::info(pyobj::concat("[LSP] Hover mode set to: ", mode));
-    } else {
-        pyobj::warning(pyobj::concat("[LSP] Invalid hover mode '", mode, "', keeping current: ",
-                                     pyobj::format_value(self.attr("_hover_mode"))));
-    }
-    return py::none();
-}
-
-}  // namespace lifecycle
+}  // namespace workspace

@@ -1,0 +1,47 @@
+#include "pyobj/ops.h"
+
+namespace pyobj {
+
+bool truthy(py::handle obj) {
+    int r = PyObject_IsTrue(obj.ptr());
+    if (r < 0) throw_error();
+    return r != 0;
+}
+
+bool contains(py::handle container, py::handle item) {
+    int found = PyUnicode_Check(container.ptr()) && PyUnicode_CheckExact(item.ptr())
+                    ? PyUnicode_Contains(container.ptr(), item.ptr())
+                    : PySequence_Contains(container.ptr(), item.ptr());
+    if (found < 0) throw_error();
+    return found == 1;
+}
+
+bool compare(py::handle a, py::handle b, int op) {
+    int r = PyObject_RichCompareBool(a.ptr(), b.ptr(), op);
+    if (r < 0) throw_error();
+    return r == 1;
+}
+
+py::object add(py::handle a, py::handle b) { return steal(PyNumber_Add(a.ptr(), b.ptr())); }
+
+py::object or_else(py::handle value, py::handle fallback) {
+    return py::reinterpret_borrow<py::object>(truthy(value) ? value : fallback);
+}
+
+void set_item(py::handle dict, py::handle key, py::handle value) {
+    if (PyDict_SetItem(dict.ptr(), key.ptr(), value.ptr()) < 0) throw_error();
+}
+
+py::str format_value(py::handle value) {
+    if (PyUnicode_CheckExact(value.ptr())) return py::reinterpret_borrow<py::str>(value);
+    return py::reinterpret_steal<py::str>(check(PyObject_Format(value.ptr(), nullptr)));
+}
+
+void require_str_result(py::handle result, bool accept_subclasses) {
+    PyObject* obj = result.ptr();
+    if (obj == Py_None || PyUnicode_CheckExact(obj) || (accept_subclasses && PyUnicode_Check(obj))) return;
+    PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "str", Py_TYPE(obj)->tp_name);
+    throw_error();
+}
+
+}  // namespace pyobj
