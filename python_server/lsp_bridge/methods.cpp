@@ -4,6 +4,7 @@
 #include "lsp_bridge/docstrings.h"
 #include "lsp_bridge/module_body.h"
 #include "lsp_bridge/texts.h"
+#include "workspace/collector_pause.h"
 
 namespace lsp_bridge {
 
@@ -46,6 +47,10 @@ constexpr int count(const Param (&)[N]) {
     return static_cast<int>(N);
 }
 
+// The four requests run with the cyclic collector paused.
+template <boundary::Body body>
+constexpr boundary::Body paused = workspace::with_collector_paused<body>;
+
 #define ROW(name, params, ret, check_str, docname, body) \
     MethodSpec { name, "LSPBridge." name, params, count(params), ret, check_str, doc::docname, body }
 
@@ -65,11 +70,13 @@ const MethodSpec kMethods[] = {
     ROW("_is_module_name", p_path, "bool", false, is_module_name, workspace::is_module_name),
     ROW("sync_modules", p_sync, "None", false, sync_modules, workspace::sync_modules),
     ROW("delete_module", p_module_name, nullptr, false, delete_module, workspace::delete_module),
-    ROW("get_completions", p_request, "Dict[str, Any]", false, get_completions, completion::get_completions),
+    ROW("get_completions", p_request, "Dict[str, Any]", false, get_completions, paused<completion::get_completions>),
     ROW("set_workspace", p_workspace, nullptr, false, set_workspace, workspace::set_workspace),
-    ROW("get_signature_help", p_request, "Dict[str, Any]", false, get_signature_help, hover::get_signature_help),
-    ROW("get_hover", p_request, "Dict[str, Any]", false, get_hover, hover::get_hover),
-    ROW("get_diagnostics", p_code_module, "Dict[str, Any]", false, get_diagnostics, diagnostics::get_diagnostics),
+    ROW("get_signature_help", p_request, "Dict[str, Any]", false, get_signature_help,
+        paused<hover::get_signature_help>),
+    ROW("get_hover", p_request, "Dict[str, Any]", false, get_hover, paused<hover::get_hover>),
+    ROW("get_diagnostics", p_code_module, "Dict[str, Any]", false, get_diagnostics,
+        paused<diagnostics::get_diagnostics>),
     ROW("_run_pyflakes", p_pyflakes, "List[Dict[str, Any]]", false, run_pyflakes, diagnostics::run_pyflakes),
     ROW("_parse_pyflakes_message", p_message, "Optional[Dict[str, Any]]", false, parse_pyflakes_message,
         diagnostics::parse_pyflakes_message),
