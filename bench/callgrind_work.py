@@ -84,7 +84,7 @@ def main():
         for case, *args in suite_completion.CASES:
             if case in COMPLETION_CASES and not (quick and case.startswith("os.")):
                 expensive = case.startswith("os.")
-                jedi_case(region, "completion", case, suite_completion.variants(bridge, plain, None, None, *args),
+                jedi_case(region, "completion", case, suite_completion.variants(bridge, None, plain, None, None, *args),
                           1 if expensive else 3, warmup=0 if expensive else 2)
         has_hover = common.has_hover(bridge)
         for case, *args in suite_hover.CASES:

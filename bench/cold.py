@@ -11,6 +11,13 @@ bridge-corvane-after `corvane.` asked after the warm-up thread has finished
 floor-corvane     the same question put to jedi directly, cold
 floor-corvane-after  the same, after the warm-up's question was put to jedi first
 pylsp-corvane     pylsp_completions on the same text, the stubs folder among its extra paths
+bridge-library-now   `os.` asked right after construction (so it waits out the warm-up), then
+                     the other library cases of the completion suite, each the first of its kind
+bridge-library-uncached   the same with the item cache off (LSP_BRIDGE_NO_PERSISTENT_CACHE is
+                          set by the caller for the disk part)
+floor-library     the same questions put to jedi directly
+bridge-diagnostics   10,000-line diagnostics once the warm-up has finished
+floor-diagnostics    the same work done directly
 """
 import json
 import os
@@ -101,21 +108,16 @@ def bridge_corvane(wait):
 
 def floor_corvane(after_warmup):
     """Cold, or after the warm-up's own question (complete() alone, no details) was put first."""
-    import tempfile
     import jedi
     import floor
 
     import_like_the_module()
-
-    class Owner:
-        _temp_dir = tempfile.TemporaryDirectory()
-        _jedi_project = jedi.Project(path=_temp_dir.name, added_sys_path=[STUBS])
-
+    owner = floor_owner()
     if after_warmup:
-        jedi.Script(code=CODE, path="<warmup>", project=Owner._jedi_project).complete(line=LINE, column=COLUMN)
-    timings, items = timed_request(lambda: floor.completions(Owner, CODE, LINE, COLUMN))
+        jedi.Script(code=CODE, path="<warmup>", project=owner._jedi_project).complete(line=LINE, column=COLUMN)
+    timings, items = timed_request(lambda: floor.completions(owner, CODE, LINE, COLUMN))
     assert items
-    Owner._temp_dir.cleanup()
+    owner._temp_dir.cleanup()
     return timings
 
 
@@ -130,6 +132,95 @@ def pylsp_corvane():
     return timings
 
 
+def library_cases():
+    import suite_completion
+    return suite_completion.LIBRARY_CASES
+
+
+def ask_library_cases(ask):
+    """The request of each library case in turn: the first is `os.`, the process's first
+    request; its figures are "request" and "request_gc", each later case's "first <case>"."""
+    timings = {}
+    for i, (case, code, line, column, _) in enumerate(library_cases()):
+        timed_case, answer = timed_request(lambda: ask(code, line, column))
+        assert answer, case
+        if i == 0:
+            timings.update(timed_case)
+        else:
+            timings["first " + case] = timed_case["request"]
+    return timings
+
+
+def bridge_library(cached):
+    module = __import__(common.MODULE, fromlist=["LSPBridge"])
+    bridge = module.LSPBridge()
+    if not cached:
+        common.without_item_cache(bridge)
+
+    def ask(code, line, column):
+        answer = bridge.get_completions(code, line, column)
+        assert answer["error"] is None, answer
+        return answer["completions"]
+
+    timings = ask_library_cases(ask)
+    bridge.cleanup()
+    return timings
+
+
+def floor_owner():
+    """What floor.completions needs of a bridge: the sync folder and the jedi project."""
+    import tempfile
+    import jedi
+
+    class Owner:
+        _temp_dir = tempfile.TemporaryDirectory()
+        _jedi_project = jedi.Project(path=_temp_dir.name, added_sys_path=[STUBS])
+
+    return Owner
+
+
+def floor_library():
+    import floor
+
+    import_like_the_module()
+    owner = floor_owner()
+    timings = ask_library_cases(lambda code, line, column: floor.completions(owner, code, line, column))
+    owner._temp_dir.cleanup()
+    return timings
+
+
+def ten_thousand_lines():
+    import suite_diagnostics
+    return suite_diagnostics.generate(10_000)
+
+
+def bridge_diagnostics():
+    code = ten_thousand_lines()
+    module = __import__(common.MODULE, fromlist=["LSPBridge"])
+    bridge = module.LSPBridge()
+    common.join_warmup()
+    timings, answer = timed_request(lambda: bridge.get_diagnostics(code))
+    assert answer["error"] is None and answer["diagnostics"], answer["error"]
+    bridge.cleanup()
+    return timings
+
+
+def floor_diagnostics():
+    """The floor's process holds what the bridge's holds after its warm-up: the imports and
+    jedi's answer to the warm-up's question."""
+    import jedi
+    import floor
+
+    code = ten_thousand_lines()
+    import_like_the_module()
+    owner = floor_owner()
+    jedi.Script(code=CODE, path="<warmup>", project=owner._jedi_project).complete(line=LINE, column=COLUMN)
+    timings, answer = timed_request(lambda: floor.diagnostics(owner, code))
+    assert answer[0]
+    owner._temp_dir.cleanup()
+    return timings
+
+
 MODES = {
     "bridge-import": bridge_import,
     "floor-import": floor_import,
@@ -139,6 +230,11 @@ MODES = {
     "floor-corvane": lambda: floor_corvane(after_warmup=False),
     "floor-corvane-after": lambda: floor_corvane(after_warmup=True),
     "pylsp-corvane": pylsp_corvane,
+    "bridge-library-now": lambda: bridge_library(cached=True),
+    "bridge-library-uncached": lambda: bridge_library(cached=False),
+    "floor-library": floor_library,
+    "bridge-diagnostics": bridge_diagnostics,
+    "floor-diagnostics": floor_diagnostics,
 }
 
 if __name__ == "__main__":

@@ -64,6 +64,14 @@ def ready_bridge():
         bridge.cleanup()
 
 
+def without_item_cache(bridge):
+    """The bridge with its completion item cache off: the cache serves only a bridge whose
+    `_format_signature` is the module's own, so a copy set on the instance turns it off (the disk
+    part too; LSP_BRIDGE_NO_PERSISTENT_CACHE turns off only the disk part)."""
+    bridge._format_signature = bridge._format_signature
+    return bridge
+
+
 class Skipped(Exception):
     """A suite or case that cannot run against this build of the module."""
 

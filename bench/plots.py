@@ -12,8 +12,8 @@ import matplotlib
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 
-COLOURS = {"bridge": "tab:blue", "floor": "tab:gray", "yardstick": "tab:green", "pylsp": "tab:orange",
-           "pylsp_eager": "tab:red"}
+COLOURS = {"bridge": "tab:blue", "uncached": "tab:cyan", "floor": "tab:gray", "yardstick": "tab:green",
+           "pylsp": "tab:orange", "pylsp_eager": "tab:red"}
 GOAL_LINES = {"completion": 1.02, "hover": 1.02, "startup": 1.02, "diagnostics": 1.05}
 
 
@@ -36,19 +36,19 @@ def overhead(results, folder):
         return
     fig, ax = plt.subplots(figsize=(9, 0.38 * len(rows) + 1.5))
     for i, row in enumerate(rows):
-        r = row.get("ratios_outside_gc", row["ratios"])["bridge"]
+        r = (row["ratios"] if row.get("whole_time") else row.get("ratios_outside_gc", row["ratios"]))["bridge"]
         ax.errorbar(r["paired"], i, xerr=[[r["paired"] - r["q1"]], [r["q3"] - r["paired"]]], fmt="o",
                     color=COLOURS["bridge"], capsize=3)
         count = counts.get((row["suite"], row["case"]))
         if count:
             ax.plot(count, i, "D", color="black", markersize=5)
-        ax.plot([GOAL_LINES[row["suite"]]] * 2, [i - 0.4, i + 0.4], color="tab:red", linewidth=1)
+        ax.plot([row.get("limit") or GOAL_LINES[row["suite"]]] * 2, [i - 0.4, i + 0.4], color="tab:red", linewidth=1)
     ax.axvline(1.0, color="gray", linewidth=0.8, linestyle=":")
     ax.set_yticks(range(len(rows)))
     ax.set_yticklabels([f"{r['suite']}: {r['case']}" for r in rows], fontsize=8)
     ax.invert_yaxis()
-    ax.set_xlabel("bridge / floor (circle: time outside the collector, paired median and IQR;\n"
-                  "diamond: instructions; red: goal)")
+    ax.set_xlabel("bridge / floor (circle: time outside the collector, or the whole time where the goal is on it;\n"
+                  "paired median and IQR; diamond: instructions; red: goal)")
     save(fig, folder, "overhead.png")
 
 
@@ -106,7 +106,7 @@ def startup(results, folder):
     if not rows:
         return
     panels = [(r["case"], [(n, r["variants"][n]["median_s"]) for n in r["variants"]])
-              for r in rows if not r["case"].startswith("corvane.")]
+              for r in rows if r["case"].startswith("import")]
     requests = [(f"{n}\n{'after warm-up' if 'warm-up' in r['case'] else 'right after construction'}",
                  r["variants"][n]["median_s"]) for r in rows if r["case"].startswith("corvane.") for n in r["variants"]]
     if requests:
@@ -122,6 +122,33 @@ def startup(results, folder):
     save(fig, folder, "startup.png")
 
 
+def cache(results, folder):
+    """Completion time per case, warm and in a fresh process: the module with its item cache
+    (bridge), without it (uncached), and the floor."""
+    rows = timing_rows(results)
+    panels = [("warm (a bridge that has answered before)",
+               [r for r in rows if r["suite"] == "completion" and "uncached" in r["variants"]]),
+              ("first of its kind in a fresh process (item cache filled on disk by an earlier process)",
+               [r for r in rows if r["suite"] == "startup" and "uncached" in r["variants"]])]
+    panels = [(title, found) for title, found in panels if found]
+    if not panels:
+        return
+    variants = ("bridge", "uncached", "floor")
+    fig, axes = plt.subplots(len(panels), 1, figsize=(10, 3.8 * len(panels)), squeeze=False)
+    for ax, (title, found) in zip(axes[:, 0], panels):
+        for k, name in enumerate(variants):
+            med = [r["variants"][name]["median_s"] if name in r["variants"] else 0 for r in found]
+            ax.bar([i + (k - 1) * 0.27 for i in range(len(found))], med, width=0.27, color=COLOURS[name],
+                   label={"bridge": "cached", "uncached": "uncached", "floor": "floor"}[name])
+        ax.set_xticks(range(len(found)))
+        ax.set_xticklabels([r["case"] for r in found], rotation=20, fontsize=7, ha="right")
+        ax.set_yscale("log")
+        ax.set_ylabel("seconds (median, log scale)")
+        ax.set_title(title, fontsize=9)
+        ax.legend(fontsize=8)
+    save(fig, folder, "cache.png")
+
+
 def main(path):
     with open(path, encoding="utf-8") as f:
         results = json.load(f)
@@ -131,6 +158,7 @@ def main(path):
     by_size(results, folder, "diagnostics", "diagnostics_size.png", "lines of code")
     by_size(results, folder, "sync_modules", "sync_size.png", "modules of 2 KB")
     startup(results, folder)
+    cache(results, folder)
 
 
 if __name__ == "__main__":

@@ -22,7 +22,16 @@ PLOTS = [
     ("diagnostics_size.png", "get_diagnostics: time against file size, with a line of slope 1 for comparison"),
     ("sync_size.png", "sync_modules: time against the number of modules"),
     ("startup.png", "Once per process: import + construction, and the first corvane. completion"),
+    ("cache.png", "Completion per case, warm and first in a fresh process: cached (bridge) against uncached "
+                  "(the module with its item cache off) and the floor"),
 ]
+
+
+def goal_of(row):
+    """(largest acceptable ratio, goal text): the row's own where it has a limit, else its suite's."""
+    if row.get("limit"):
+        return row["limit"], row["goal"]
+    return GOALS[row["suite"]]
 
 
 def ms(seconds):
@@ -68,14 +77,19 @@ def goals_table(results):
     for row in timing_rows(results):
         if row["suite"] not in GOALS or "bridge" not in row["ratios"] or not row.get("goal"):
             continue
-        limit, text = GOALS[row["suite"]]
+        limit, text = goal_of(row)
         timing = row["ratios"]["bridge"]
         cg = counts.get((row["suite"], row["case"]))
         instr = cg["ratios"]["bridge"]["paired"] if cg else None
         outside = row.get("ratios_outside_gc", {}).get("bridge")
+        judged = timing if row.get("whole_time") else outside or timing
         lines.append(f"| {text} | {row['suite']}: {row['case']} | {ratio_text(timing)} | "
                      f"{ratio_text(outside) if outside else '-'} | "
-                     f"{'-' if instr is None else f'{instr:.4f}'} | {verdict(limit, outside or timing, instr)} |")
+                     f"{'-' if instr is None else f'{instr:.4f}'} | {verdict(limit, judged, instr)} |")
+        if row.get("vs_pylsp"):
+            lines.append(f"| faster than pylsp as shipped (documentation deferred), with every item's documentation | "
+                         f"{row['suite']}: {row['case']}, bridge / pylsp | {ratio_text(row['vs_pylsp'])} | - | - | "
+                         f"{verdict(1.0, row['vs_pylsp'], None)} |")
     lines += growth_goal_lines(results)
     return "\n".join(lines)
 

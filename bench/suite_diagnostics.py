@@ -14,6 +14,7 @@ from yardstick import PlainBridge
 
 SUITE = "diagnostics"
 GOAL = "own overhead <= 5% of the floor; time linear in size"
+PAUSED_GOAL = "collector paused: <= 0.7 of the floor"
 SIZES = (1_000, 10_000, 50_000)
 STDLIB = ["os", "sys", "json", "re", "collections", "itertools", "functools", "os.path"]
 
@@ -67,8 +68,10 @@ def run(repeats: int = 9) -> list:
                 "yardstick": lambda: plain.get_diagnostics(code),
                 "pylsp": lambda: lsp.lint(code),
             }, repeats_for(size, repeats), warmup=1 if size <= 10_000 else 0)
-            rows.append(measure.result(SUITE, f"{size // 1000}k lines", series, goal=GOAL, size=size,
-                                       markers=expected))
+            # At 10k lines the request's time as the user waits for it, the collector paused
+            # in it, is judged too; the other sizes judge the module's own overhead.
+            goal = dict(goal=PAUSED_GOAL, limit=0.7, whole_time=True) if size == 10_000 else dict(goal=GOAL)
+            rows.append(measure.result(SUITE, f"{size // 1000}k lines", series, size=size, markers=expected, **goal))
     return rows
 
 

@@ -202,3 +202,18 @@ def test_plots_are_drawn_from_results(tmp_path):
     path.write_text(json.dumps({"rows": rows}))
     plots.main(str(path))
     assert {"overhead.png", "pylsp.png", "diagnostics_size.png"} <= set(os.listdir(tmp_path))
+
+
+def test_a_goal_on_the_whole_time_is_judged_on_it():
+    # The bridge pauses the collector; the floor spends half its time in it.
+    series = measure.Series(["bridge", "floor"])
+    series["bridge"][:], series["floor"][:] = [0.6] * 3, [1.0] * 3
+    series.gc["bridge"][:], series.gc["floor"][:] = [0.0] * 3, [0.5] * 3
+    rows = [measure.result("diagnostics", "10k lines", series, goal="paused: <= 0.7", limit=0.7, whole_time=True,
+                            size=10_000),
+            measure.result("completion", "os.", series, goal="g", vs_pylsp={"paired": 1.1, "q1": 1.0, "q3": 1.2})]
+    table = report.goals_table({"rows": rows})
+    assert "| paused: <= 0.7 | diagnostics: 10k lines | 0.600 (0.600-0.600) | 1.200 (1.200-1.200) | - | met |" in table
+    assert "| own overhead <= 2% of the floor | completion: os. | 0.600 (0.600-0.600) | 1.200 (1.200-1.200) | - | " \
+           "missed |" in table
+    assert "completion: os., bridge / pylsp | 1.100 (1.000-1.200) | - | - | missed (within noise) |" in table
