@@ -197,4 +197,8 @@ py::object make_method(const MethodSpec& spec, py::handle globals, py::handle mo
     return py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(m));
 }
 
+bool is_method_with_body(PyObject* obj, Body body) {
+    return Py_TYPE(obj) == &method_type && as_method(obj)->spec->body == body;
+}
+
 }  // namespace boundary

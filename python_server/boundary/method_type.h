@@ -13,4 +13,7 @@ void ready_method_type();
 // and whose __module__ is `module_name`.
 py::object make_method(const MethodSpec& spec, py::handle globals, py::handle module_name);
 
+// Whether `obj` is a method object made by make_method whose body is `body`.
+bool is_method_with_body(PyObject* obj, Body body);
+
 }  // namespace boundary

@@ -1,5 +1,6 @@
 // The jedi project: rooted in the sync directory, searching the stubs, the server package and
 // the kernel's paths. Replaced whole, never changed in place.
+#include "completion/item_cache.h"
 #include "lsp_bridge/bodies.h"
 
 namespace workspace {
@@ -9,6 +10,7 @@ using pyobj::global;
 py::object update_sys_paths(PyObject* const* a) {
     py::handle self = a[0];
     py::handle new_paths = a[1];
+    completion::forget_cached_items();
     pyobj::except_exception(
         [&] {
             py::list added_paths;
@@ -33,6 +35,7 @@ py::object update_sys_paths(PyObject* const* a) {
 }
 
 py::object set_workspace(PyObject* const* a) {
+    completion::forget_cached_items();
     py::setattr(a[0], "_workspace_path", a[1]);
     pyobj::info("[LSP] Workspace path recorded: %s (using temp_dir for jedi.Project)", py::handle(a[1]));
     return py::none();
