@@ -50,6 +50,9 @@ def uncached(lsp, bridge):
     """A bridge whose own instance overrides _format_signature with the same function, which
     keeps the cache out of its requests."""
     b = lsp.LSPBridge()
+    for t in threading.enumerate():
+        if t.name == "LSP-corvane-preload":
+            t.join()
     b._format_signature = lambda signature: lsp.LSPBridge._format_signature(b, signature)
     yield b
     b.cleanup()
@@ -65,30 +68,34 @@ def ask(b, logs, code, path=None, modules=None):
     lines = code.split("\n")
     answer = b.get_completions(code, len(lines), len(lines[-1]), path, modules)
     sync = b._temp_dir.name
-    calls = [(level, msg, repr(args).replace(sync, "<sync>")) for level, msg, args in logs.calls]
+    mine = [r for r in logs.records if r.thread == threading.get_ident()]
+    calls = [(r.levelname, r.msg, repr(r.args).replace(sync, "<sync>")) for r in mine]
     return answer, calls
 
 
 class Differential:
-    """Compares cached and uncached answers; where the uncached ones differ among themselves
-    (jedi joins some docstrings in varying order), the cached one must equal one of them."""
+    """Compares cached and uncached answers. jedi joins the docstrings of some names in varying
+    order (os.path, sys.last_type); where uncached answers differ, each cached item must equal
+    that item of one of them, and the rest of the answer and the log records must be equal."""
 
     def __init__(self, cached, uncached, logs):
         self.cached, self.uncached, self.logs = cached, uncached, logs
-        self.nondeterministic = []
+        self.nondeterministic = {}
 
     def check(self, code, path=None, modules=None, repeats=3):
         expected = [ask(self.uncached, self.logs, code, path, modules)]
         for _ in range(repeats):
             got = ask(self.cached, self.logs, code, path, modules)
             assert got[0]["error"] is None
-            tries = 0
-            while got not in expected and tries < 4:
-                expected.append(ask(self.uncached, self.logs, code, path, modules))
-                tries += 1
-            if len(expected) > 1 and (code, len(expected)) not in self.nondeterministic:
-                self.nondeterministic.append((code, len(expected)))
-            assert got in expected, code
+            if got in expected:
+                continue
+            expected += [ask(self.uncached, self.logs, code, path, modules) for _ in range(8)]
+            self.nondeterministic[code] = self.nondeterministic.get(code, 0) + 1
+            assert all(got[1] == e[1] for e in expected), code
+            items = got[0]["completions"]
+            assert all(len(e[0]["completions"]) == len(items) for e in expected), code
+            for i, item in enumerate(items):
+                assert item in [e[0]["completions"][i] for e in expected], (code, item["label"])
 
 
 def test_cached_answers_and_logs_equal_uncached(lsp, bridge, uncached, logs, jedi_cache_dir, capsys):
@@ -140,7 +147,8 @@ def test_synced_module_edit_shows_on_next_request(bridge, logs):
         assert [c.get("documentation") for c in answer["completions"]] == [f"area(r)\n\n{doc}"]
 
 
-def test_failing_jedi_part_is_answered_as_uncached_and_not_kept(bridge, uncached, logs, monkeypatch):
+def test_failing_jedi_part_is_answered_as_uncached_and_not_kept(bridge, uncached, logs, tmp_path, monkeypatch):
+    monkeypatch.setattr(jedi.settings, "cache_directory", str(tmp_path))  # nothing stored yet
     real = jedi.api.classes.Completion.docstring
 
     def docstring(self, *a, **k):
@@ -207,7 +215,12 @@ print(json.dumps(answers))
 
 
 def test_processes_share_the_store(run_python, tmp_path):
-    shared = {"XDG_CACHE_HOME": str(tmp_path / "shared")}
+    shared = {"XDG_CACHE_HOME": str(tmp_path)}
+    store = tmp_path / "jedi" / "lsp_bridge_items"
+    # The reference, with the store off, also fills jedi's parser cache first: parso's own files
+    # are not written atomically, so two processes parsing at once could fail each other.
+    reference = run_python(REQUEST_SCRIPT, env=dict(shared, LSP_BRIDGE_NO_PERSISTENT_CACHE="1"))
+    assert not store.exists()
     outputs = []
     # Two writers at once, then a reader that starts from their files.
     writers = [threading.Thread(target=lambda: outputs.append(run_python(REQUEST_SCRIPT, env=shared)))
@@ -217,13 +230,9 @@ def test_processes_share_the_store(run_python, tmp_path):
     for w in writers:
         w.join()
     reader = run_python(REQUEST_SCRIPT, env=shared)
-    reference = run_python(
-        REQUEST_SCRIPT, env={"XDG_CACHE_HOME": str(tmp_path / "off"), "LSP_BRIDGE_NO_PERSISTENT_CACHE": "1"}
-    )
     for run in outputs + [reader, reference]:
         assert run.returncode == 0, run.stderr
-    stored = store_files(str(tmp_path / "shared" / "jedi"))
+    stored = store_files(str(tmp_path / "jedi"))
     assert len(stored) >= 3 and all(isinstance(json.load(open(p)), dict) for p in stored)
-    assert not os.path.exists(tmp_path / "off" / "jedi" / "lsp_bridge_items")
     for run in outputs + [reader]:
         assert json.loads(run.stdout) == json.loads(reference.stdout)
