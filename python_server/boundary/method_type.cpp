@@ -1,5 +1,7 @@
 #include "boundary/method_type.h"
 
+#include <cstring>
+
 #include <cstddef>
 #include <string>
 
@@ -197,6 +199,10 @@ py::object make_method(const MethodSpec& spec, py::handle globals) {
     for (int i = 0; i < kMaxParams; ++i) m->param_names[i] = param_names[i].release().ptr();
     PyObject_GC_Track(m);
     return py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(m));
+}
+
+bool is_method_named(PyObject* obj, const char* name) {
+    return Py_TYPE(obj) == &method_type && std::strcmp(as_method(obj)->spec->name, name) == 0;
 }
 
 }  // namespace boundary

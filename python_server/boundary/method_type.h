@@ -17,4 +17,7 @@ extern const char* const kModuleName;
 // Its __doc__ is the signature line made from the row, a blank line and `spec.doc`.
 py::object make_method(const MethodSpec& spec, py::handle globals);
 
+// Whether `obj` is a method object made by make_method for the row named `name`.
+bool is_method_named(PyObject* obj, const char* name);
+
 }  // namespace boundary

@@ -1,6 +1,7 @@
 // get_completions: what jedi offers at the cursor, as Monaco completion items.
 #include "completion/completion_item.h"
 #include "completion/cursor_line.h"
+#include "completion/item_cache.h"
 #include "completion/methods.h"
 #include "pyobj/log.h"
 #include "workspace/jedi_lock.h"
@@ -47,15 +48,17 @@ py::list completion_items(const workspace::Request& r) {
     py::object word_prefix = r.self.attr("_get_word_prefix")(r.code, r.line, r.column);
     bool show_underscores = starts_with_underscore(word_prefix);
     py::object path = workspace::script_path(r);
+    ItemCache cache(r.self, path);
     py::object script = workspace::new_script(r, path);
     static pyobj::Name complete("complete");
     py::object completions = workspace::call_at_position(script, complete, r);
     pyobj::debug(PYOBJ_NAME("[LSP] Jedi returned %d completions"), py::int_(py::len(completions)));
     py::list items;
     for (py::handle completion : completions) {
-        py::object item = completion_item(r.self, completion, show_underscores);
+        py::object item = cache.item(completion, show_underscores);
         if (item) items.append(item);
     }
+    cache.finish();
     return items;
 }
 

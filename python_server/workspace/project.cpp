@@ -1,6 +1,7 @@
 // The jedi project: rooted in the sync directory, searching the stubs, the server package and
 // the kernel's paths. Replaced whole, never changed in place.
 #include "workspace/methods.h"
+#include "workspace/search_generation.h"
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
 
@@ -31,10 +32,13 @@ py::object update_sys_paths(const NewPathsArgs& a) {
         [](py::error_already_set& e) {
             pyobj::error(PYOBJ_NAME("[LSP] Failed to update sys paths: %s"), e.value(), py::arg("exc_info") = true);
         });
+    // After the project is replaced: a request that began with the old one keeps nothing.
+    new_search_generation();
     return py::none();
 }
 
 py::object set_workspace(const WorkspacePathArgs& a) {
+    new_search_generation();
     py::setattr(a.self, "_workspace_path", a.workspace_path);
     pyobj::info(PYOBJ_NAME("[LSP] Workspace path recorded: %s (using temp_dir for jedi.Project)"), a.workspace_path);
     return py::none();

@@ -1,0 +1,75 @@
+#include "completion/library_files.h"
+
+#include <sys/stat.h>
+
+#include "pyobj/calls.h"
+#include "pyobj/globals.h"
+#include "pyobj/names.h"
+#include "pyobj/ops.h"
+
+namespace completion {
+
+std::string normalised_path(py::handle path) {
+    static pyobj::Name abspath("abspath"), normpath("normpath");
+    if (!PyUnicode_Check(path.ptr()) || PyUnicode_GET_LENGTH(path.ptr()) == 0) return std::string();
+    // The real os.path, not the module global: the cache makes no call a test could observe.
+    py::object os_path = py::module_::import("os.path");
+    py::object full = pyobj::call_method(os_path, normpath, pyobj::call_method(os_path, abspath, path));
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(full.ptr(), &size);
+    if (!text) pyobj::throw_error();
+    return std::string(text, static_cast<size_t>(size));
+}
+
+namespace {
+
+bool under(const std::string& path, const std::string& root) {
+    if (root.empty() || path.compare(0, root.size(), root) != 0) return false;
+    return path.size() == root.size() || path[root.size()] == '/' || root.back() == '/';
+}
+
+void add(std::vector<std::string>& into, py::handle path) {
+    std::string text = normalised_path(path);
+    if (!text.empty()) into.push_back(std::move(text));
+}
+
+}  // namespace
+
+bool stat_file(const std::string& path, FileStat& out) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    out.size = static_cast<int64_t>(st.st_size);
+    out.mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return true;
+}
+
+LibraryFiles::LibraryFiles(py::handle self, py::handle script_path) {
+    py::module_ sysconfig = py::module_::import("sysconfig"), site = py::module_::import("site");
+    py::object paths = sysconfig.attr("get_paths")();
+    for (const char* key : {"stdlib", "platstdlib", "purelib", "platlib"}) add(roots_, paths.attr("get")(key));
+    if (py::hasattr(site, "getsitepackages")) {
+        for (py::handle p : site.attr("getsitepackages")()) add(roots_, p);
+    }
+    py::object jedi_file = py::module_::import("jedi").attr("__file__");
+    py::object os_path = py::module_::import("os").attr("path");
+    add(roots_, os_path.attr("join")(os_path.attr("dirname")(jedi_file), "third_party"));
+    add(roots_, self.attr("_stubs_path"));
+
+    py::object temp_dir = self.attr("_temp_dir");
+    if (pyobj::truthy(temp_dir)) add(excluded_, temp_dir.attr("name"));
+    add(excluded_, self.attr("_workspace_path"));
+    script_path_ = normalised_path(script_path);
+}
+
+bool LibraryFiles::is_library_file(const std::string& path) const {
+    if (path == script_path_) return false;
+    for (const std::string& root : excluded_) {
+        if (under(path, root)) return false;
+    }
+    for (const std::string& root : roots_) {
+        if (under(path, root)) return true;
+    }
+    return false;
+}
+
+}  // namespace completion

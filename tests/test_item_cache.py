@@ -1,0 +1,239 @@
+"""The completion item cache: answers and log records equal to the uncached ones, library edits
+seen at once, the disk store shared between processes and ignored when it cannot be used."""
+import glob
+import json
+import os
+import sys
+import sysconfig
+import threading
+import time
+
+import jedi
+import pytest
+
+STDLIB_MODULES = """os sys json re collections itertools functools math string random datetime time
+    pathlib typing io shutil subprocess logging argparse csv enum abc copy pickle struct socket
+    threading queue heapq bisect hashlib base64 textwrap glob fnmatch tempfile uuid decimal fractions
+    statistics operator contextlib dataclasses inspect traceback warnings weakref zlib gzip platform
+    signal errno stat calendar pprint codecs locale unicodedata html array""".split()
+
+SHAPES = 'def area(r):\n    "Area of a circle."\n    return 3.14 * r * r\n'
+
+# (code, path, modules): builtin types and instances, user code, a synced module, underscores.
+OTHER_CASES = [
+    ("str.", None, None),
+    ('"text".', None, None),
+    ("[1, 2].", None, None),
+    ("{}.", None, None),
+    ("(1).", None, None),
+    ("pri", None, None),
+    ("", None, None),
+    ("import os\nos._", None, None),
+    ("import os\nos.path.", None, None),
+    ("class Local:\n    def go(self):\n        'Go.'\nLocal().", None, None),
+    ("def helper():\n    'Help.'\nhel", "user_mod", None),
+    ("import shapes\nshapes.", "main", {"shapes": SHAPES}),
+]
+
+
+@pytest.fixture(scope="module", autouse=True)
+def jedi_cache_dir(tmp_path_factory):
+    """Keeps the user's jedi cache untouched: jedi's parser cache and the item store go here."""
+    old = jedi.settings.cache_directory
+    jedi.settings.cache_directory = str(tmp_path_factory.mktemp("jedi_cache"))
+    yield jedi.settings.cache_directory
+    jedi.settings.cache_directory = old
+
+
+@pytest.fixture(scope="module")
+def uncached(lsp, bridge):
+    """A bridge whose own instance overrides _format_signature with the same function, which
+    keeps the cache out of its requests."""
+    b = lsp.LSPBridge()
+    for t in threading.enumerate():
+        if t.name == "LSP-corvane-preload":
+            t.join()
+    b._format_signature = lambda signature: lsp.LSPBridge._format_signature(b, signature)
+    yield b
+    b.cleanup()
+
+
+def store_files(cache_dir):
+    return glob.glob(os.path.join(cache_dir, "lsp_bridge_items", "*.json"))
+
+
+def ask(b, logs, code, path=None, modules=None):
+    """The answer and the log records of one request, the bridge's sync folder written as <sync>."""
+    logs.clear()
+    lines = code.split("\n")
+    answer = b.get_completions(code, len(lines), len(lines[-1]), path, modules)
+    sync = b._temp_dir.name
+    mine = [r for r in logs.records if r.thread == threading.get_ident()]
+    calls = [(r.levelname, r.msg, repr(r.args).replace(sync, "<sync>")) for r in mine]
+    return answer, calls
+
+
+class Differential:
+    """Compares cached and uncached answers. jedi joins the docstrings of some names in varying
+    order (os.path, sys.last_type); where uncached answers differ, each cached item must equal
+    that item of one of them, and the rest of the answer and the log records must be equal."""
+
+    def __init__(self, cached, uncached, logs):
+        self.cached, self.uncached, self.logs = cached, uncached, logs
+        self.nondeterministic = {}
+
+    def check(self, code, path=None, modules=None, repeats=3):
+        expected = [ask(self.uncached, self.logs, code, path, modules)]
+        for _ in range(repeats):
+            got = ask(self.cached, self.logs, code, path, modules)
+            assert got[0]["error"] is None
+            if got in expected:
+                continue
+            expected += [ask(self.uncached, self.logs, code, path, modules) for _ in range(8)]
+            self.nondeterministic[code] = self.nondeterministic.get(code, 0) + 1
+            assert all(got[1] == e[1] for e in expected), code
+            items = got[0]["completions"]
+            assert all(len(e[0]["completions"]) == len(items) for e in expected), code
+            for i, item in enumerate(items):
+                assert item in [e[0]["completions"][i] for e in expected], (code, item["label"])
+
+
+def test_cached_answers_and_logs_equal_uncached(lsp, bridge, uncached, logs, jedi_cache_dir, capsys):
+    diff = Differential(bridge, uncached, logs)
+    for i, name in enumerate(STDLIB_MODULES):
+        diff.check(f"import {name}\n{name}.", repeats=3 if i < 10 else 2)
+    for code, path, modules in OTHER_CASES:
+        diff.check(code, path, modules)
+    assert store_files(jedi_cache_dir), "the modules were written to the disk store"
+    bridge.update_sys_paths([])
+    for name in STDLIB_MODULES[:8]:
+        diff.check(f"import {name}\n{name}.", repeats=2)
+    bridge.set_workspace(os.getcwd())
+    diff.check("import json\njson.", repeats=1)
+    with capsys.disabled():
+        print(f"\n[item cache] uncached answers that varied: {diff.nondeterministic}")
+
+
+def write_library(root, doc, mtime):
+    path = os.path.join(root, "cachelib.py")
+    with open(path, "w") as f:
+        f.write(f'def helper(x):\n    "{doc}"\n    return x\n\nLIMIT = 3\n')
+    # Older than a moment ago: a file written just now is not cached yet.
+    os.utime(path, ns=(mtime, mtime))
+    return path
+
+
+def test_library_edit_shows_on_next_request(bridge, logs, jedi_cache_dir, tmp_path, monkeypatch):
+    real = sysconfig.get_paths
+    monkeypatch.setattr(sysconfig, "get_paths", lambda *a, **k: dict(real(*a, **k), purelib=str(tmp_path)))
+    past = time.time_ns() - 60 * 10**9
+    write_library(tmp_path, "Old words.", past)
+    bridge.update_sys_paths([str(tmp_path)])
+    code = "import cachelib\ncachelib.hel"
+
+    def documentation():
+        answer, _ = ask(bridge, logs, code)
+        return [c.get("documentation") for c in answer["completions"] if c["label"] == "helper"]
+
+    assert documentation() == documentation() == ["helper(x)\n\nOld words."]
+    assert any("Old words." in open(p).read() for p in store_files(jedi_cache_dir))
+    write_library(tmp_path, "New words!", past + 10**9)
+    assert documentation() == ["helper(x)\n\nNew words!"]
+
+
+def test_synced_module_edit_shows_on_next_request(bridge, logs):
+    for doc in ("First.", "Second."):
+        answer, _ = ask(bridge, logs, "import shapes\nshapes.", "main", {"shapes": f'def area(r):\n    "{doc}"\n'})
+        assert [c.get("documentation") for c in answer["completions"]] == [f"area(r)\n\n{doc}"]
+
+
+def test_failing_jedi_part_is_answered_as_uncached_and_not_kept(bridge, uncached, logs, tmp_path, monkeypatch):
+    monkeypatch.setattr(jedi.settings, "cache_directory", str(tmp_path))  # nothing stored yet
+    real = jedi.api.classes.Completion.docstring
+
+    def docstring(self, *a, **k):
+        if self.name == "dumps":
+            raise RuntimeError("jedi failed")
+        return real(self, *a, **k)
+
+    bridge.update_sys_paths([])
+    monkeypatch.setattr(jedi.api.classes.Completion, "docstring", docstring)
+    code = "import json\njson."
+    failing = ask(bridge, logs, code)
+    assert failing == ask(uncached, logs, code)
+    assert "documentation" not in next(c for c in failing[0]["completions"] if c["label"] == "dumps")
+    monkeypatch.setattr(jedi.api.classes.Completion, "docstring", real)
+    assert ask(bridge, logs, code) == ask(uncached, logs, code)
+
+
+@pytest.mark.parametrize(
+    "content",
+    [b'{"format": 1, "python": ', b"[]", b"\xff\xfe", None],
+    ids=["truncated", "not-an-object", "not-utf8", "foreign-version"],
+)
+def test_unusable_store_file_is_ignored_and_rewritten(bridge, uncached, logs, jedi_cache_dir, content):
+    code = "import base64\nbase64."
+    ask(bridge, logs, code)
+    files = [p for p in store_files(jedi_cache_dir) if b"base64.py" in open(p, "rb").read()]
+    assert files
+    for path in files:
+        if content is None:
+            data = json.load(open(path))
+            data["python"] = "2.7.0"
+            content = json.dumps(data).encode()
+        with open(path, "wb") as f:
+            f.write(content)
+    bridge.update_sys_paths([])  # empties the in-memory cache: the next request reads the disk
+    answer = ask(bridge, logs, code)
+    ignored = [r.args[0] for r in logs.records if "Ignoring completion item cache file" in r.msg]
+    assert ignored and set(ignored) <= set(files)
+    assert answer[0] == ask(uncached, logs, code)[0]
+    assert all(json.load(open(path))["python"] == sys.version for path in ignored)
+
+
+def test_unwritable_store_changes_no_answer(bridge, uncached, logs, tmp_path, monkeypatch):
+    # The store's folder cannot be made: a file stands in its place.
+    (tmp_path / "lsp_bridge_items").write_text("")
+    monkeypatch.setattr(jedi.settings, "cache_directory", str(tmp_path))
+    bridge.update_sys_paths([])
+    code = "import shlex\nshlex."
+    answer, calls = ask(bridge, logs, code)
+    assert any("Could not write completion item cache file" in str(call) for call in calls)
+    assert answer == ask(uncached, logs, code)[0]
+
+
+REQUEST_SCRIPT = """
+import json, sys, threading
+from corvane_master.python_server import lsp_bridge
+b = lsp_bridge.LSPBridge()
+for t in threading.enumerate():
+    if t.name == "LSP-corvane-preload":
+        t.join()
+answers = [b.get_completions(f"import {m}\\n{m}.", 2, len(m) + 1) for m in ("json", "textwrap", "base64")]
+b.cleanup()
+print(json.dumps(answers))
+"""
+
+
+def test_processes_share_the_store(run_python, tmp_path):
+    shared = {"XDG_CACHE_HOME": str(tmp_path)}
+    store = tmp_path / "jedi" / "lsp_bridge_items"
+    # The reference, with the store off, also fills jedi's parser cache first: parso's own files
+    # are not written atomically, so two processes parsing at once could fail each other.
+    reference = run_python(REQUEST_SCRIPT, env=dict(shared, LSP_BRIDGE_NO_PERSISTENT_CACHE="1"))
+    assert not store.exists()
+    outputs = []
+    # Two writers at once, then a reader that starts from their files.
+    writers = [threading.Thread(target=lambda: outputs.append(run_python(REQUEST_SCRIPT, env=shared)))
+               for _ in range(2)]
+    for w in writers:
+        w.start()
+    for w in writers:
+        w.join()
+    reader = run_python(REQUEST_SCRIPT, env=shared)
+    for run in outputs + [reader, reference]:
+        assert run.returncode == 0, run.stderr
+    stored = store_files(str(tmp_path / "jedi"))
+    assert len(stored) >= 3 and all(isinstance(json.load(open(p)), dict) for p in stored)
+    for run in outputs + [reader]:
+        assert json.loads(run.stdout) == json.loads(reference.stdout)
