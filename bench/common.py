@@ -66,9 +66,11 @@ def ready_bridge():
 
 def without_item_cache(bridge):
     """The bridge with its completion item cache off: the cache serves only a bridge whose
-    `_format_signature` is the module's own, so a copy set on the instance turns it off (the disk
-    part too; LSP_BRIDGE_NO_PERSISTENT_CACHE turns off only the disk part)."""
-    bridge._format_signature = bridge._format_signature
+    `_format_signature` is the module's own method, so a wrapper of it set on the instance turns
+    it off, disk part included (a copy of the bound method would not: it is the same method, and
+    the answers the same). LSP_BRIDGE_NO_PERSISTENT_CACHE turns off only the disk part."""
+    own = type(bridge)._format_signature
+    bridge._format_signature = lambda signature: own(bridge, signature)
     return bridge
 
 
