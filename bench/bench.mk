@@ -1,4 +1,4 @@
-# make bench: every benchmark under CPython 3.9 (about 8 minutes on two cores), the tables
+# make bench: every benchmark under CPython 3.9 (about 15-20 minutes on two cores), the tables
 # printed, and build/bench/report.md with its PNG plots. Not part of `make test`.
 # Knobs: BENCH_ARGS="--quick" (a few rounds only) or "--only completion,hover" or "--repeats 5".
 
