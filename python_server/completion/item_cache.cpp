@@ -176,7 +176,8 @@ private:
         if (definition.is_none()) return py::object();
         // An imported name's answers come from another module.
         py::object definition_type = definition.attr(type_attr);
-        if (definition_type.equal(py::str("import_from")) || definition_type.equal(py::str("import_name"))) {
+        if (pyobj::equals(definition_type, PYOBJ_NAME("import_from")) ||
+            pyobj::equals(definition_type, PYOBJ_NAME("import_name"))) {
             return py::object();
         }
         py::object position = tree_name.attr(start_pos);
