@@ -128,6 +128,7 @@ def test_library_edit_shows_on_next_request(bridge, logs, jedi_cache_dir, tmp_pa
     monkeypatch.setattr(sysconfig, "get_paths", lambda *a, **k: dict(real(*a, **k), purelib=str(tmp_path)))
     past = time.time_ns() - 60 * 10**9
     write_library(tmp_path, "Old words.", past)
+    time.sleep(2.1)  # its change time, which cannot be set back, must settle before it is cached
     bridge.update_sys_paths([str(tmp_path)])
     code = "import cachelib\ncachelib.hel"
 

@@ -48,8 +48,8 @@ py::list completion_items(const workspace::Request& r) {
     py::object word_prefix = r.self.attr("_get_word_prefix")(r.code, r.line, r.column);
     bool show_underscores = starts_with_underscore(word_prefix);
     py::object path = workspace::script_path(r);
-    ItemCache cache(r.self, path);
     py::object script = workspace::new_script(r, path);
+    ItemCache cache(r.self, path, script);
     static pyobj::Name complete("complete");
     py::object completions = workspace::call_at_position(script, complete, r);
     pyobj::debug(PYOBJ_NAME("[LSP] Jedi returned %d completions"), py::int_(py::len(completions)));

@@ -12,6 +12,7 @@
 #include "boundary/method_type.h"
 #include "completion/completion_item.h"
 #include "completion/item_store.h"
+#include "completion/item_deps.h"
 #include "completion/library_files.h"
 #include "pyobj/calls.h"
 #include "pyobj/globals.h"
@@ -26,22 +27,23 @@ using pyobj::Name;
 
 // The whole cache holds at most this many items; the least recently used modules go first.
 constexpr Py_ssize_t kMaxEntries = 40000;
-// A file written this recently may have been read by jedi before the write: not cached yet.
-constexpr int64_t kSettleNs = 2'000'000'000;
+constexpr long kFormat = 2;
 
-// The items of one defining module. `files` ([[path, size, mtime_ns], ...]: the module's file,
-// then the implementation files of a stub) is what every entry was computed from.
+// The items of one defining module under one resolution context, with what they were read from.
 struct Record {
+    std::string context;
     py::object module_id;  // the module's own file
-    py::object files;
     py::dict entries;      // key -> (type, detail or None, documentation or None)
+    Deps deps;
     uint64_t last_used = 0;
-    bool dirty = false;    // gained entries the disk store lacks
+    uint64_t checked_by = 0;  // the request that last found its dependencies unchanged
+    bool dirty = false;       // gained entries the disk store lacks
 };
 
 struct Store {
     std::unordered_map<std::string, std::shared_ptr<Record>> records;
     uint64_t clock = 0;
+    uint64_t requests = 0;
     uint64_t generation = 0;  // the search generation the records were filled under
 };
 
@@ -91,8 +93,8 @@ bool bridge_is_own(py::handle self) {
            boundary::is_method_named(PyMethod_GET_FUNCTION(bound.ptr()), "_format_signature");
 }
 
-// update_sys_paths or set_workspace since the records were filled: what a name resolves to may
-// have changed, so they go.
+// update_sys_paths or set_workspace since the records were filled: memory is given back. (The
+// records stay exact without it: each is tied to the search path it was filled under.)
 void forget_if_stale() {
     Store& s = store();
     uint64_t now = workspace::search_generation();
@@ -101,12 +103,118 @@ void forget_if_stale() {
     s.generation = now;
 }
 
+// The disk store's header of a record: what a file must have been written for.
+py::dict header_of(const Record& record) {
+    py::dict header;
+    header["format"] = py::int_(kFormat);
+    header["python"] = py::module_::import("sys").attr("version");
+    header["jedi"] = py::module_::import("jedi").attr("__version__");
+    header["module"] = record.module_id;
+    header["context"] = py::str(record.context);
+    return header;
+}
+
+py::list files_to_json(const Deps& deps) {
+    py::list files;
+    for (const auto& [path, state] : deps.files) {
+        if (!state) {
+            files.append(py::make_tuple(py::str(path), py::none()));
+            continue;
+        }
+        files.append(py::make_tuple(py::str(path), state->size, state->mtime_ns, state->ctime_ns, state->ino, state->dev,
+                                    state->is_dir));
+    }
+    return files;
+}
+
+// The dependencies a stored record lists; nothing when their shape is wrong.
+std::optional<Deps> deps_from_json(py::handle files, py::handle names) {
+    if (!PyList_CheckExact(files.ptr()) || !PyList_CheckExact(names.ptr())) return std::nullopt;
+    Deps deps;
+    for (py::handle row : files) {
+        if (!PyList_CheckExact(row.ptr()) || py::len(row) < 2 || !PyUnicode_CheckExact(row[py::int_(0)].ptr())) {
+            return std::nullopt;
+        }
+        std::string path = utf8(row[py::int_(0)]);
+        if (py::len(row) == 2 && row[py::int_(1)].is_none()) {
+            deps.files[path] = std::nullopt;
+            continue;
+        }
+        if (py::len(row) != 7) return std::nullopt;
+        for (size_t i = 1; i < 7; ++i) {
+            if (!PyLong_CheckExact(py::handle(row[py::int_(i)]).ptr()) && !PyBool_Check(py::handle(row[py::int_(i)]).ptr())) return std::nullopt;
+        }
+        FileState state;
+        state.size = row[py::int_(1)].cast<int64_t>();
+        state.mtime_ns = row[py::int_(2)].cast<int64_t>();
+        state.ctime_ns = row[py::int_(3)].cast<int64_t>();
+        state.ino = row[py::int_(4)].cast<uint64_t>();
+        state.dev = row[py::int_(5)].cast<uint64_t>();
+        state.is_dir = pyobj::truthy(row[py::int_(6)]);
+        deps.files[path] = state;
+    }
+    for (py::handle name : names) {
+        if (!PyUnicode_CheckExact(name.ptr())) return std::nullopt;
+        deps.names.insert(utf8(name));
+    }
+    return deps;
+}
+
+bool is_exact_str_or_none(py::handle value) { return value.is_none() || PyUnicode_CheckExact(value.ptr()); }
+
+// The entries of a stored record as the cache holds them; a null object when their shape is wrong.
+py::object entries_from_json(py::handle stored) {
+    if (!PyDict_CheckExact(stored.ptr())) return py::object();
+    py::dict entries;
+    PyObject *key, *value;
+    Py_ssize_t pos = 0;
+    while (PyDict_Next(stored.ptr(), &pos, &key, &value)) {
+        if (!PyUnicode_CheckExact(key) || !PyList_CheckExact(value) || PyList_GET_SIZE(value) != 3) return py::object();
+        py::handle type = PyList_GET_ITEM(value, 0), detail = PyList_GET_ITEM(value, 1),
+                   documentation = PyList_GET_ITEM(value, 2);
+        if (!PyUnicode_CheckExact(type.ptr()) || !is_exact_str_or_none(detail) || !is_exact_str_or_none(documentation)) {
+            return py::object();
+        }
+        entries[key] = py::make_tuple(type, detail, documentation);
+    }
+    return std::move(entries);
+}
+
+// Fills a new record from the disk store when a file was written for it.
+void load_stored(Record& record) {
+    std::optional<Deps> deps;
+    py::object entries;
+    py::object stored = item_store::load(header_of(record), [&](py::handle s) {
+        PyObject* files = PyDict_GetItemString(s.ptr(), "files");
+        PyObject* names = PyDict_GetItemString(s.ptr(), "names");
+        PyObject* stored_entries = PyDict_GetItemString(s.ptr(), "entries");
+        deps = files && names ? deps_from_json(files, names) : std::nullopt;
+        entries = stored_entries ? entries_from_json(stored_entries) : py::object();
+        return deps && entries;
+    });
+    if (!stored) return;
+    record.deps = std::move(*deps);
+    record.entries = py::reinterpret_steal<py::dict>(entries.release());
+}
+
+void save_stored(const Record& record) {
+    py::dict payload;
+    payload["files"] = files_to_json(record.deps);
+    py::list names;
+    for (const std::string& name : record.deps.names) names.append(py::str(name));
+    payload["names"] = names;
+    payload["entries"] = record.entries;
+    item_store::save(header_of(record), payload);
+}
+
 }  // namespace
 
 class ItemCache::Request {
 public:
-    Request(py::handle self, py::handle script_path)
-        : self_(self), script_path_(script_path), start_ns_(now_ns()), generation_(workspace::search_generation()) {
+    Request(py::handle self, JediState jedi, LibraryFiles library, std::string script_path)
+        : self_(self), jedi_(std::move(jedi)), library_(std::move(library)),
+          world_(jedi_, library_, std::move(script_path), now_ns()), generation_(workspace::search_generation()),
+          id_(++store().requests) {
         forget_if_stale();
         completion_type_ = type_in("jedi.api.classes", "Completion");
         stub_name_type_ = type_in("jedi.inference.names", "StubName");
@@ -130,32 +238,47 @@ public:
         if (PyErr_Occurred()) pyobj::throw_error();
         ItemValues values;
         py::object item = item_for_name(self_, completion, name, &values);
-        remember(*record, key, values);
+        if (cacheable(values)) pending_.push_back({record, key, std::move(values)});
         return item;
     }
 
     void finish() {
-        if (generation_ != workspace::search_generation()) return;
-        py::object folder;
-        bool folder_read = false;
-        for (auto& [context, record] : contexts_) {
-            if (!record || !record->dirty) continue;
+        if (pending_.empty() || generation_ != workspace::search_generation()) return;
+        // What the answers were read from is known once the last item is made.
+        std::optional<Deps> deps = world_.read_by_request();
+        if (!deps) return;
+        std::vector<std::shared_ptr<Record>> gained;
+        for (Pending& p : pending_) {
+            if (!p.record->dirty) {
+                p.record->deps.merge(*deps);
+                p.record->dirty = true;
+                gained.push_back(p.record);
+            }
+            p.record->entries[p.key] = py::make_tuple(p.values.type, or_none(p.values.detail), or_none(p.values.documentation));
+        }
+        for (const std::shared_ptr<Record>& record : gained) {
             record->dirty = false;
-            if (!files_unchanged(*record)) {
-                // A file changed while the request ran: what it computed may mix both versions.
-                store().records.erase(utf8(record->module_id));
-                continue;
-            }
-            if (!folder_read) {
-                folder = item_store::folder();
-                folder_read = true;
-            }
-            if (folder) item_store::save(folder, record->module_id, record->files, record->entries);
+            if (item_store::enabled()) save_stored(*record);
         }
         evict_over_bound();
     }
 
 private:
+    struct Pending {
+        std::shared_ptr<Record> record;
+        py::object key;
+        ItemValues values;
+    };
+
+    static py::object or_none(const py::object& part) { return part ? part : py::object(py::none()); }
+
+    // Kept when nothing failed and every part is a plain str.
+    static bool cacheable(const ItemValues& values) {
+        auto plain = [](const py::object& part) { return !part || PyUnicode_CheckExact(part.ptr()); };
+        return !values.failed && PyUnicode_CheckExact(values.type.ptr()) && plain(values.detail) &&
+               plain(values.documentation);
+    }
+
     // The entry key of a cacheable completion, with the record of its module; a null object for a
     // completion the cache must not answer.
     py::object key_of(py::handle completion, std::shared_ptr<Record>& record) {
@@ -204,86 +327,29 @@ private:
     }
 
     std::shared_ptr<Record> resolve(py::handle context) {
-        static Name is_module("is_module"), is_stub("is_stub"), py_file("py__file__"), get_value("get_value"),
-            non_stub("non_stub_value_set"), is_compiled("is_compiled");
+        static Name is_module("is_module"), py_file("py__file__");
         if (!pyobj::truthy(pyobj::call_method(context, is_module))) return nullptr;
         py::object own_file = pyobj::call_method(context, py_file);
         if (own_file.is_none()) return nullptr;
-        py::list files;
-        if (!add_file(files, own_file)) return nullptr;
-        if (pyobj::truthy(pyobj::call_method(context, is_stub))) {
-            // A stub's documentation comes from its implementation: those files count too.
-            py::list implementations;
-            for (py::handle value : pyobj::call_method(context, get_value).attr(non_stub)) {
-                if (pyobj::truthy(pyobj::call_method(value, is_compiled))) {
-                    py::list compiled;
-                    compiled.append("<compiled>");
-                    compiled.append(0);
-                    compiled.append(0);
-                    implementations.append(compiled);
-                    continue;
-                }
-                py::object file = pyobj::call_method(value, py_file);
-                if (file.is_none() || !add_file(implementations, file)) return nullptr;
-            }
-            if (PyList_Sort(implementations.ptr()) < 0) pyobj::throw_error();
-            for (py::handle entry : implementations) files.append(entry);
-        }
-        py::object module_id = files[py::int_(0)][py::int_(0)];
-        std::string id = utf8(module_id);
+        std::string path = normalised_path(pyobj::steal(PyOS_FSPath(own_file.ptr())));
+        if (path.empty() || !library_.is_library_file(path)) return nullptr;
         Store& s = store();
-        std::shared_ptr<Record>& slot = s.records[id];
-        bool fresh = !slot || !slot->files.equal(files);
-        if (fresh) {
+        std::shared_ptr<Record>& slot = s.records[jedi_.context() + '\n' + path];
+        if (slot && slot->checked_by != id_ && !world_.holds(slot->deps)) slot.reset();
+        if (!slot) {
             slot = std::make_shared<Record>();
-            slot->module_id = module_id;
-            slot->files = files;
-        }
-        std::shared_ptr<Record> record = slot;
-        record->last_used = ++s.clock;
-        if (fresh) {
+            slot->context = jedi_.context();
+            slot->module_id = py::str(path);
             // Loaded lazily: the first request that needs the module reads its file.
-            py::object folder = item_store::folder();
-            py::object stored = folder ? item_store::load(folder, module_id, files) : py::object();
-            if (stored) record->entries = py::reinterpret_steal<py::dict>(stored.release());
-        }
-        return record;
-    }
-
-    // Appends [path, size, mtime_ns] of a library file; false for any other file, one that cannot
-    // be read, or one written so recently that jedi may have read an older version.
-    bool add_file(py::list& files, py::handle path_object) {
-        std::string path = normalised_path(pyobj::steal(PyOS_FSPath(path_object.ptr())));
-        if (path.empty()) return false;
-        if (!library_) library_.emplace(self_, script_path_);
-        if (!library_->is_library_file(path)) return false;
-        auto found = stats_.find(path);
-        if (found == stats_.end()) {
-            FileStat st;
-            found = stats_.emplace(path, stat_file(path, st) ? std::optional<FileStat>(st) : std::nullopt).first;
-        }
-        const std::optional<FileStat>& st = found->second;
-        if (!st || st->mtime_ns > start_ns_ - kSettleNs) return false;
-        py::list entry;
-        entry.append(py::str(path));
-        entry.append(py::int_(st->size));
-        entry.append(py::int_(st->mtime_ns));
-        files.append(entry);
-        return true;
-    }
-
-    // Each file of the record still has the size and modification time the request began with.
-    static bool files_unchanged(const Record& record) {
-        for (py::handle entry : record.files) {
-            std::string path = utf8(entry[py::int_(0)]);
-            if (path == "<compiled>") continue;
-            FileStat st;
-            if (!stat_file(path, st) || !py::int_(st.size).equal(entry[py::int_(1)]) ||
-                !py::int_(st.mtime_ns).equal(entry[py::int_(2)])) {
-                return false;
+            if (item_store::enabled()) load_stored(*slot);
+            if (!world_.holds(slot->deps)) {
+                slot->entries = py::dict();
+                slot->deps = Deps();
             }
         }
-        return true;
+        slot->checked_by = id_;
+        slot->last_used = ++s.clock;
+        return slot;
     }
 
     static ItemValues values_of(py::handle entry) {
@@ -297,30 +363,32 @@ private:
         return values;
     }
 
-    // Stores what an item computed, when nothing failed and every part is a plain str.
-    void remember(Record& record, py::handle key, const ItemValues& values) {
-        if (values.failed || generation_ != workspace::search_generation()) return;
-        auto plain = [](const py::object& part) { return !part || PyUnicode_CheckExact(part.ptr()); };
-        if (!PyUnicode_CheckExact(values.type.ptr()) || !plain(values.detail) || !plain(values.documentation)) return;
-        auto or_none = [](const py::object& part) { return part ? part : py::object(py::none()); };
-        record.entries[key] = py::make_tuple(values.type, or_none(values.detail), or_none(values.documentation));
-        record.dirty = true;
-    }
-
-    py::handle self_, script_path_;
-    int64_t start_ns_;
+    py::handle self_;
+    JediState jedi_;
+    LibraryFiles library_;
+    World world_;
     uint64_t generation_;
+    uint64_t id_;
     py::object completion_type_, stub_name_type_, tree_name_type_;
-    std::optional<LibraryFiles> library_;
-    std::unordered_map<std::string, std::optional<FileStat>> stats_;
     std::vector<std::pair<py::object, std::shared_ptr<Record>>> contexts_;
+    std::vector<Pending> pending_;
 };
 
-ItemCache::ItemCache(py::handle self, py::handle script_path) : self_(self) {
+ItemCache::ItemCache(py::handle self, py::handle script_path, py::handle script) : self_(self) {
     // Any failure here only means no cache for this request.
     pyobj::except_exception(
         [&] {
-            if (bridge_is_own(self)) request_ = std::make_unique<Request>(self, script_path);
+            if (!bridge_is_own(self)) return;
+            std::optional<JediState> jedi = JediState::of(script);
+            if (!jedi) return;
+            // A file open in the editor: its text may be unsaved, and jedi will answer from that
+            // text for the path (in this request and later ones) until the file changes. A library
+            // file so opened turns the cache off for the request.
+            LibraryFiles library(self, script_path);
+            std::string path = normalised_path(script_path);
+            if (!is_under(path, library.sync_folder())) World::opened_unsaved(path);
+            if (library.in_library(path)) return;
+            request_ = std::make_unique<Request>(self, std::move(*jedi), std::move(library), std::move(path));
         },
         [](py::error_already_set&) {});
 }
@@ -333,7 +401,9 @@ py::object ItemCache::item(py::handle completion, bool show_underscores) {
 }
 
 void ItemCache::finish() {
-    if (request_) request_->finish();
+    if (!request_) return;
+    // A failure here costs the cache, never the answer.
+    pyobj::except_exception([&] { request_->finish(); }, [](py::error_already_set&) {});
 }
 
 }  // namespace completion

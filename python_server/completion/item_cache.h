@@ -18,7 +18,8 @@ namespace completion {
 // One request's use of the cache; made before jedi is asked for the completions.
 class ItemCache {
 public:
-    ItemCache(py::handle self, py::handle script_path);
+    // `script` is the request's jedi.Script, made before any item.
+    ItemCache(py::handle self, py::handle script_path, py::handle script);
     ~ItemCache();
     ItemCache(const ItemCache&) = delete;
     ItemCache& operator=(const ItemCache&) = delete;

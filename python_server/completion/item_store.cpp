@@ -2,13 +2,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <ctime>
+#include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,11 +24,13 @@ namespace completion::item_store {
 
 namespace {
 
-constexpr long kFormat = 1;
-constexpr size_t kMaxFiles = 256;                   // the folder never holds more modules than this
-constexpr size_t kKeptFiles = 192;                  // what pruning leaves
-constexpr off_t kMaxFileSize = 64L * 1024 * 1024;   // larger is no file of ours
-constexpr time_t kAbandonedTempAge = 600;           // seconds: a writer that died left it
+constexpr size_t kMaxFiles = 256;                  // the folder never holds more modules than this
+constexpr size_t kKeptFiles = 192;                 // what pruning leaves
+constexpr off_t kMaxFileSize = 64L * 1024 * 1024;  // larger is no file of ours
+constexpr time_t kAbandonedTempAge = 600;          // seconds: a writer that died left it
+constexpr size_t kNameDigits = 32;                 // hex digits of a store file's name
+constexpr const char* kTempPrefix = ".tmp-";
+constexpr size_t kTempDigits = 16;
 
 py::module_ module(const char* name) { return py::module_::import(name); }
 
@@ -58,17 +62,73 @@ std::string fs_bytes(py::handle path) {
     return std::string(PyBytes_AS_STRING(encoded.ptr()), static_cast<size_t>(PyBytes_GET_SIZE(encoded.ptr())));
 }
 
-// The whole file, or a null object when it does not exist. A file of another user, or one too
-// large to be ours, raises ValueError.
-py::object read_file(py::handle path) {
-    Fd fd(::open(fs_bytes(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+bool is_hex(const std::string& text, size_t from, size_t count) {
+    if (text.size() < from + count) return false;
+    return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(from),
+                       text.begin() + static_cast<std::ptrdiff_t>(from + count),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// The names the store makes: <32 hex digits>.json, and .tmp-<16 hex digits> while writing.
+bool is_store_name(const std::string& name) {
+    return name.size() == kNameDigits + 5 && is_hex(name, 0, kNameDigits) && name.compare(kNameDigits, 5, ".json") == 0;
+}
+bool is_temp_name(const std::string& name) {
+    size_t prefix = std::char_traits<char>::length(kTempPrefix);
+    return name.size() == prefix + kTempDigits && name.compare(0, prefix, kTempPrefix) == 0 &&
+           is_hex(name, prefix, kTempDigits);
+}
+
+// Folders found unsafe, each reported once; the disk part stays off for them.
+std::set<std::string>& refused() {
+    static auto* folders = new std::set<std::string>;
+    return *folders;
+}
+
+// <jedi.settings.cache_directory>/lsp_bridge_items (its path set into `path` first), made if
+// missing and opened; null when it is not safe to use (reported once); OSError when it cannot be
+// made or opened.
+std::unique_ptr<Fd> open_folder(py::object& path) {
+    py::object cache_directory = module("jedi").attr("settings").attr("cache_directory");
+    path = module("os.path").attr("join")(cache_directory, "lsp_bridge_items");
+    std::string key = fs_bytes(path);
+    if (refused().count(key)) return nullptr;
+    module("os").attr("makedirs")(cache_directory, py::arg("exist_ok") = true);
+    Fd parent(::open(fs_bytes(cache_directory).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (parent.get() < 0) raise_os_error(cache_directory);
+    if (::mkdirat(parent.get(), "lsp_bridge_items", 0700) != 0 && errno != EEXIST) raise_os_error(path);
+    auto folder = std::make_unique<Fd>(::openat(parent.get(), "lsp_bridge_items", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const char* unsafe = nullptr;
+    struct stat st {};
+    if (folder->get() < 0) {
+        if (errno != ELOOP) raise_os_error(path);
+        unsafe = "it is a symbolic link";
+    } else if (::fstat(folder->get(), &st) != 0) {
+        raise_os_error(path);
+    } else if (st.st_uid != ::geteuid()) {
+        unsafe = "it belongs to another user";
+    } else if (st.st_mode & (S_IWGRP | S_IWOTH)) {
+        unsafe = "others may write to it";
+    }
+    if (!unsafe) return folder;
+    refused().insert(key);
+    pyobj::debug(PYOBJ_NAME("[LSP] Completion item cache folder %s not used: %s"), path, py::str(unsafe));
+    return nullptr;
+}
+
+// The whole file, or a null object when it does not exist. Anything but a regular file of this
+// user of a plausible size raises ValueError.
+py::object read_file(int folder, const std::string& name, py::handle path) {
+    Fd fd(::openat(folder, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
     if (fd.get() < 0) {
         if (errno == ENOENT) return py::object();
+        if (errno == ELOOP) pyobj::raise(PyExc_ValueError, "not a regular file");
         raise_os_error(path);
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) raise_os_error(path);
-    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) pyobj::raise(PyExc_ValueError, "not a file of this user");
+    if (!S_ISREG(st.st_mode)) pyobj::raise(PyExc_ValueError, "not a regular file");
+    if (st.st_uid != ::geteuid()) pyobj::raise(PyExc_ValueError, "not a file of this user");
     if (st.st_size > kMaxFileSize) pyobj::raise(PyExc_ValueError, "too large");
     std::string data;
     char buffer[65536];
@@ -78,6 +138,7 @@ py::object read_file(py::handle path) {
         if (n < 0) raise_os_error(path);
         if (n == 0) break;
         data.append(buffer, static_cast<size_t>(n));
+        if (data.size() > static_cast<size_t>(kMaxFileSize)) pyobj::raise(PyExc_ValueError, "too large");
     }
     return py::bytes(data);
 }
@@ -92,96 +153,89 @@ void write_all(int fd, const char* data, size_t size, py::handle path) {
     }
 }
 
-bool is_exact_str_or_none(py::handle value) { return value.is_none() || PyUnicode_CheckExact(value.ptr()); }
+// The file name of a header: a digest of all its fields, so that it carries what the header does.
+std::string file_name(py::handle header) {
+    py::object text = module("json").attr("dumps")(header, py::arg("sort_keys") = true);
+    py::object digest = module("hashlib").attr("sha256")(text.attr("encode")("utf-8", "surrogatepass"));
+    std::string hex = py::str(digest.attr("hexdigest")());
+    return hex.substr(0, kNameDigits) + ".json";
+}
 
-// The entries of a parsed file as the cache holds them, or a null object when their shape is wrong.
-py::object entries_of(py::handle stored) {
-    if (!PyDict_CheckExact(stored.ptr())) return py::object();
-    py::dict entries;
-    PyObject *key, *value;
-    Py_ssize_t pos = 0;
-    while (PyDict_Next(stored.ptr(), &pos, &key, &value)) {
-        if (!PyUnicode_CheckExact(key) || !PyList_CheckExact(value) || PyList_GET_SIZE(value) != 3) return py::object();
-        py::handle type = PyList_GET_ITEM(value, 0), detail = PyList_GET_ITEM(value, 1),
-                   documentation = PyList_GET_ITEM(value, 2);
-        if (!PyUnicode_CheckExact(type.ptr()) || !is_exact_str_or_none(detail) || !is_exact_str_or_none(documentation)) {
-            return py::object();
-        }
-        entries[key] = py::make_tuple(type, detail, documentation);
+std::string temp_name() {
+    unsigned char bytes[kTempDigits / 2];
+    if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+        PyErr_SetFromErrno(PyExc_OSError);
+        pyobj::throw_error();
     }
-    return std::move(entries);
-}
-
-py::object versions_header(py::handle module_id) {
-    py::dict header;
-    header["format"] = py::int_(kFormat);
-    header["python"] = module("sys").attr("version");
-    header["jedi"] = module("jedi").attr("__version__");
-    header["module"] = module_id;
-    return std::move(header);
-}
-
-// One file name per interpreter, jedi version and module.
-py::object file_path(py::handle folder, py::handle module_id) {
-    py::str identity = pyobj::concat(module("sys").attr("version"), "\n", module("jedi").attr("__version__"), "\n",
-                                     module_id);
-    py::object digest = module("hashlib").attr("sha256")(identity.attr("encode")("utf-8", "surrogatepass"));
-    py::object name = pyobj::concat(digest.attr("hexdigest")()[py::slice(0, 32, 1)], ".json");
-    return module("os.path").attr("join")(folder, name);
+    static const char digits[] = "0123456789abcdef";
+    std::string name = kTempPrefix;
+    for (unsigned char b : bytes) {
+        name += digits[b >> 4];
+        name += digits[b & 15];
+    }
+    return name;
 }
 
 struct Listed {
-    std::string path;
+    std::string name;
     time_t mtime;
 };
 
-// Keeps the folder bounded: the least recently written modules go first; temporary files of
-// writers that died are removed too.
-void prune(py::handle folder) {
-    std::string dir = fs_bytes(folder);
-    DIR* d = ::opendir(dir.c_str());
-    if (!d) return;
+// Keeps the folder bounded: the least recently written store files go first; temporary files of
+// writers that died are removed too. Nothing else in the folder is touched.
+void prune(int folder) {
+    int fd = ::dup(folder);
+    if (fd < 0) return;
+    std::unique_ptr<DIR, int (*)(DIR*)> d(::fdopendir(fd), ::closedir);
+    if (!d) {
+        ::close(fd);
+        return;
+    }
     std::vector<Listed> files;
     time_t now = ::time(nullptr);
-    while (struct dirent* e = ::readdir(d)) {
+    while (struct dirent* e = ::readdir(d.get())) {
         std::string name = e->d_name;
-        std::string full = dir + "/" + name;
+        bool store_file = is_store_name(name), temp = is_temp_name(name);
+        if (!store_file && !temp) continue;
         struct stat st {};
-        if (::lstat(full.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        if (name.rfind(".tmp-", 0) == 0) {
-            if (now - st.st_mtime > kAbandonedTempAge) ::unlink(full.c_str());
-        } else if (name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0) {
-            files.push_back({full, st.st_mtime});
+        if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != ::geteuid()) {
+            continue;
+        }
+        if (temp) {
+            if (now - st.st_mtime > kAbandonedTempAge) ::unlinkat(folder, name.c_str(), 0);
+        } else {
+            files.push_back({name, st.st_mtime});
         }
     }
-    ::closedir(d);
     if (files.size() <= kMaxFiles) return;
     std::sort(files.begin(), files.end(), [](const Listed& a, const Listed& b) { return a.mtime < b.mtime; });
-    for (size_t i = 0; i + kKeptFiles < files.size(); ++i) ::unlink(files[i].path.c_str());
+    for (size_t i = 0; i + kKeptFiles < files.size(); ++i) ::unlinkat(folder, files[i].name.c_str(), 0);
 }
 
 }  // namespace
 
-py::object folder() {
+bool enabled() {
     py::object environ = module("os").attr("environ");
-    if (pyobj::truthy(environ.attr("get")("LSP_BRIDGE_NO_PERSISTENT_CACHE", ""))) return py::object();
-    py::object cache_directory = module("jedi").attr("settings").attr("cache_directory");
-    return module("os.path").attr("join")(cache_directory, "lsp_bridge_items");
+    return !pyobj::truthy(environ.attr("get")("LSP_BRIDGE_NO_PERSISTENT_CACHE", ""));
 }
 
-py::object load(py::handle folder, py::handle module_id, py::handle files) {
-    py::object path = file_path(folder, module_id);
+py::object load(py::handle header, const std::function<bool(py::handle)>& usable) {
+    py::object path = py::none();
     return pyobj::except_exception(
         [&]() -> py::object {
-            py::object data = read_file(path);
+            std::unique_ptr<Fd> folder = open_folder(path);
+            if (!folder) return py::object();
+            std::string name = file_name(header);
+            path = module("os.path").attr("join")(path, name);
+            py::object data = read_file(folder->get(), name, path);
             if (!data) return py::object();
             py::object stored = module("json").attr("loads")(data);
             if (!PyDict_CheckExact(stored.ptr())) {
                 ignored(path, py::str("not a JSON object"));
                 return py::object();
             }
-            py::dict header = versions_header(module_id);
-            for (auto field : header) {
+            for (auto field : py::reinterpret_borrow<py::dict>(header)) {
                 PyObject* value = PyDict_GetItemWithError(stored.ptr(), field.first.ptr());
                 if (!value && PyErr_Occurred()) pyobj::throw_error();
                 if (!value || !py::handle(value).equal(field.second)) {
@@ -189,13 +243,9 @@ py::object load(py::handle folder, py::handle module_id, py::handle files) {
                     return py::object();
                 }
             }
-            PyObject* stored_files = PyDict_GetItemString(stored.ptr(), "files");
-            // Written for other contents of the module's files: stale, not broken.
-            if (!stored_files || !py::handle(stored_files).equal(files)) return py::object();
-            PyObject* stored_entries = PyDict_GetItemString(stored.ptr(), "entries");
-            py::object entries = stored_entries ? entries_of(stored_entries) : py::object();
-            if (!entries) ignored(path, py::str("malformed entries"));
-            return entries;
+            if (usable(stored)) return stored;
+            ignored(path, py::str("malformed entries"));
+            return py::object();
         },
         [&](py::error_already_set& e) -> py::object {
             ignored(path, pyobj::error_text(e));
@@ -203,33 +253,36 @@ py::object load(py::handle folder, py::handle module_id, py::handle files) {
         });
 }
 
-void save(py::handle folder, py::handle module_id, py::handle files, py::handle entries) {
-    py::object path = file_path(folder, module_id);
+void save(py::handle header, py::handle payload) {
+    py::object path = py::none();
     pyobj::except_exception(
         [&] {
-            py::dict data = versions_header(module_id);
-            data["files"] = files;
-            data["entries"] = entries;
+            std::unique_ptr<Fd> folder = open_folder(path);
+            if (!folder) return;
+            std::string name = file_name(header);
+            path = module("os.path").attr("join")(path, name);
+            py::dict data;
+            for (auto field : py::reinterpret_borrow<py::dict>(header)) data[field.first] = field.second;
+            for (auto field : py::reinterpret_borrow<py::dict>(payload)) data[field.first] = field.second;
             py::object text = module("json").attr("dumps")(data);  // ASCII: non-ASCII text is escaped
             py::object encoded = text.attr("encode")("ascii");
-            module("os").attr("makedirs")(folder, py::arg("exist_ok") = true);
-            std::string temp = fs_bytes(folder) + "/.tmp-XXXXXX";
-            Fd fd(::mkstemp(&temp[0]));
-            if (fd.get() < 0) raise_os_error(folder);
+            std::string temp = temp_name();
+            Fd fd(::openat(folder->get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+            if (fd.get() < 0) raise_os_error(path);
             try {
                 write_all(fd.get(), PyBytes_AS_STRING(encoded.ptr()), static_cast<size_t>(PyBytes_GET_SIZE(encoded.ptr())),
                           path);
                 // The rename is atomic: a reader sees the old file or the new one, never half of one.
-                if (::rename(temp.c_str(), fs_bytes(path).c_str()) != 0) raise_os_error(path);
+                if (::renameat(folder->get(), temp.c_str(), folder->get(), name.c_str()) != 0) raise_os_error(path);
             } catch (...) {
-                ::unlink(temp.c_str());
+                ::unlinkat(folder->get(), temp.c_str(), 0);
                 throw;
             }
+            prune(folder->get());
         },
         [&](py::error_already_set& e) {
             pyobj::debug(PYOBJ_NAME("[LSP] Could not write completion item cache file %s: %s"), path, pyobj::error_text(e));
         });
-    pyobj::except_exception([&] { prune(folder); }, [](py::error_already_set&) {});
 }
 
 }  // namespace completion::item_store

@@ -21,12 +21,12 @@ std::string normalised_path(py::handle path) {
     return std::string(text, static_cast<size_t>(size));
 }
 
-namespace {
-
-bool under(const std::string& path, const std::string& root) {
+bool is_under(const std::string& path, const std::string& root) {
     if (root.empty() || path.compare(0, root.size(), root) != 0) return false;
     return path.size() == root.size() || path[root.size()] == '/' || root.back() == '/';
 }
+
+namespace {
 
 void add(std::vector<std::string>& into, py::handle path) {
     std::string text = normalised_path(path);
@@ -35,12 +35,18 @@ void add(std::vector<std::string>& into, py::handle path) {
 
 }  // namespace
 
-bool stat_file(const std::string& path, FileStat& out) {
+std::optional<FileState> file_state(const std::string& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (::stat(path.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) return std::nullopt;
+    auto ns = [](const struct timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; };
+    FileState out;
     out.size = static_cast<int64_t>(st.st_size);
-    out.mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    return true;
+    out.mtime_ns = ns(st.st_mtim);
+    out.ctime_ns = ns(st.st_ctim);
+    out.ino = static_cast<uint64_t>(st.st_ino);
+    out.dev = static_cast<uint64_t>(st.st_dev);
+    out.is_dir = S_ISDIR(st.st_mode);
+    return out;
 }
 
 LibraryFiles::LibraryFiles(py::handle self, py::handle script_path) {
@@ -56,18 +62,24 @@ LibraryFiles::LibraryFiles(py::handle self, py::handle script_path) {
     add(roots_, self.attr("_stubs_path"));
 
     py::object temp_dir = self.attr("_temp_dir");
-    if (pyobj::truthy(temp_dir)) add(excluded_, temp_dir.attr("name"));
+    if (pyobj::truthy(temp_dir)) sync_folder_ = normalised_path(temp_dir.attr("name"));
+    excluded_.push_back(sync_folder_);
     add(excluded_, self.attr("_workspace_path"));
     script_path_ = normalised_path(script_path);
 }
 
-bool LibraryFiles::is_library_file(const std::string& path) const {
-    if (path == script_path_) return false;
+bool LibraryFiles::is_library_file(const std::string& path) const { return path != script_path_ && in_library(path); }
+
+bool LibraryFiles::is_users_text(const std::string& path) const {
+    return path == script_path_ || is_under(path, sync_folder_);
+}
+
+bool LibraryFiles::in_library(const std::string& path) const {
     for (const std::string& root : excluded_) {
-        if (under(path, root)) return false;
+        if (is_under(path, root)) return false;
     }
     for (const std::string& root : roots_) {
-        if (under(path, root)) return true;
+        if (is_under(path, root)) return true;
     }
     return false;
 }

@@ -1,0 +1,174 @@
+#include "completion/item_deps.h"
+
+#include <dirent.h>
+
+#include <memory>
+#include <utility>
+
+namespace completion {
+
+namespace {
+
+// A file written this recently may have been read by jedi before the write: not cached yet.
+constexpr int64_t kSettleNs = 2'000'000'000;
+// Stands for every name: a search path entry that is an archive may provide any module.
+const char* const kAnyName = "*";
+
+// Process-wide memos, used under the jedi lock; never destroyed (they outlive no interpreter).
+struct Memos {
+    std::unordered_map<std::string, int64_t> unsaved;  // path -> modification time when opened
+    std::unordered_map<std::string, std::pair<FileState, std::vector<std::string>>> imports;
+    std::unordered_map<std::string, std::pair<FileState, std::set<std::string>>> listings;
+};
+
+Memos& memos() {
+    static Memos* m = new Memos;
+    return *m;
+}
+
+std::string parent_of(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+// The module name a folder entry provides: "json.py", "json.pyi", "json/", "json-stubs/",
+// "json.cpython-39-x86_64-linux-gnu.so" all provide "json".
+std::string module_name_of(const std::string& entry) {
+    std::string name = entry.substr(0, entry.find('.'));
+    const std::string stubs = "-stubs";
+    if (name.size() > stubs.size() && name.compare(name.size() - stubs.size(), stubs.size(), stubs) == 0) {
+        name.resize(name.size() - stubs.size());
+    }
+    return name;
+}
+
+std::set<std::string> list_names(const std::string& folder) {
+    std::set<std::string> names;
+    std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(folder.c_str()), ::closedir);
+    if (!d) return names;
+    while (struct dirent* e = ::readdir(d.get())) {
+        std::string name = module_name_of(e->d_name);
+        if (!name.empty()) names.insert(std::move(name));
+    }
+    return names;
+}
+
+}  // namespace
+
+void Deps::merge(const Deps& other) {
+    for (const auto& [path, state] : other.files) files[path] = state;
+    names.insert(other.names.begin(), other.names.end());
+}
+
+World::World(const JediState& jedi, const LibraryFiles& library, std::string script_path, int64_t start_ns)
+    : jedi_(jedi), library_(library), script_path_(std::move(script_path)), start_ns_(start_ns) {}
+
+void World::opened_unsaved(const std::string& path) {
+    std::optional<FileState> now = file_state(path);
+    if (now && !now->is_dir) memos().unsaved[path] = now->mtime_ns;
+}
+
+const std::optional<FileState>& World::state(const std::string& path) {
+    auto found = states_.find(path);
+    if (found == states_.end()) found = states_.emplace(path, file_state(path)).first;
+    return found->second;
+}
+
+bool World::tainted(const std::string& path, const std::optional<FileState>& now) const {
+    auto found = memos().unsaved.find(path);
+    if (found == memos().unsaved.end()) return false;
+    // jedi's parser keeps the unsaved text until the file's modification time moves past it.
+    if (now && now->mtime_ns > found->second) {
+        memos().unsaved.erase(found);
+        return false;
+    }
+    return true;
+}
+
+const std::set<std::string>& World::user_names() {
+    if (user_names_) return *user_names_;
+    std::set<std::string> names;
+    std::vector<std::string> folders;
+    for (const std::string& entry : jedi_.search_path()) {
+        if (library_.in_library(entry)) continue;
+        folders.push_back(entry);
+        // The request's own file is a module of the folder it lies in, saved or not.
+        if (!script_path_.empty() && is_under(script_path_, entry) && script_path_.size() > entry.size() + 1) {
+            std::string rest = script_path_.substr(entry.size() + (entry.back() == '/' ? 0 : 1));
+            names.insert(module_name_of(rest.substr(0, rest.find('/'))));
+        }
+    }
+    // jedi also searches the folders between the request's file and the project's root.
+    const std::string& project = jedi_.project_path();
+    if (!project.empty() && is_under(script_path_, project)) {
+        for (std::string folder = parent_of(script_path_); folder.size() > project.size(); folder = parent_of(folder)) {
+            folders.push_back(folder);
+        }
+    }
+    for (const std::string& folder : folders) {
+        const std::optional<FileState>& now = state(folder);
+        if (!now) continue;
+        if (!now->is_dir) {
+            names.insert(kAnyName);
+            continue;
+        }
+        auto& listing = memos().listings[folder];
+        if (!(listing.first == *now) || listing.second.empty()) listing = {*now, list_names(folder)};
+        names.insert(listing.second.begin(), listing.second.end());
+    }
+    user_names_ = std::move(names);
+    return *user_names_;
+}
+
+bool World::holds(const Deps& deps) {
+    for (const auto& [path, recorded] : deps.files) {
+        const std::optional<FileState>& now = state(path);
+        if (!(now == recorded) || tainted(path, now)) return false;
+    }
+    const std::set<std::string>& provided = user_names();
+    if (provided.count(kAnyName)) return false;
+    for (const std::string& name : deps.names) {
+        if (provided.count(name)) return false;
+    }
+    return true;
+}
+
+std::optional<Deps> World::read_by_request() {
+    Deps deps;
+    std::vector<std::string> users;
+    auto add_file = [&](const std::string& path) {
+        const std::optional<FileState>& now = state(path);
+        deps.files[path] = now;
+        return !tainted(path, now) && (!now || now->changed_ns() <= start_ns_ - kSettleNs);
+    };
+    for (const LoadedModule& module : jedi_.loaded()) {
+        bool user = false;
+        for (const std::string& file : module.files) user = user || library_.is_users_text(file);
+        if (user) {
+            users.push_back(module.top);
+            continue;
+        }
+        deps.names.insert(module.top);
+        for (const std::string& file : module.files) {
+            if (!add_file(file) || !add_file(parent_of(file))) return std::nullopt;
+        }
+        if (!module.tree || module.files.size() != 1) continue;
+        // What the module's code imports, read once per version of its file.
+        auto& imports = memos().imports[module.files[0]];
+        const std::optional<FileState>& now = state(module.files[0]);
+        if (!now || !(imports.first == *now) || imports.second.empty()) imports = {now.value_or(FileState()), imported_names(module.tree)};
+        deps.names.insert(imports.second.begin(), imports.second.end());
+    }
+    // A module added to a library folder of the search path may answer a name that failed before.
+    for (const std::string& entry : jedi_.search_path()) {
+        if (library_.in_library(entry) && !add_file(entry)) return std::nullopt;
+    }
+    for (const std::string& name : names_jedi_imports()) deps.names.insert(name);
+    // The user's code is in an answer only through a name that library code or jedi imports.
+    for (const std::string& name : users) {
+        if (deps.names.count(name)) return std::nullopt;
+    }
+    return deps;
+}
+
+}  // namespace completion

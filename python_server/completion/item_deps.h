@@ -1,0 +1,56 @@
+// What a cached item was computed from, and whether that still holds in a later request: the
+// files and folders jedi read (their states), and the module names whose resolution the answer
+// relied on, which no search path folder of the user's may provide.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "completion/jedi_state.h"
+#include "completion/library_files.h"
+
+namespace completion {
+
+struct Deps {
+    std::map<std::string, std::optional<FileState>> files;  // nothing: the path must stay absent
+    std::set<std::string> names;
+    void merge(const Deps& other);
+};
+
+// One request's view of the files and folders, read once per path.
+class World {
+public:
+    World(const JediState& jedi, const LibraryFiles& library, std::string script_path, int64_t start_ns);
+
+    // Every file and folder is as recorded, none was opened unsaved in the editor, and no search
+    // path entry of the user's provides one of the names.
+    bool holds(const Deps& deps);
+
+    // What the request's answers were read from; nothing when they may hold the text the user
+    // edits (a synced module or the request's file that library code or jedi imports) or a file
+    // that was changing (written since shortly before the request began).
+    std::optional<Deps> read_by_request();
+
+    // A file on disk was the request's own path, its text possibly unsaved: jedi's parser keeps
+    // that text for the path, so until the file changes no answer may rest on it.
+    static void opened_unsaved(const std::string& path);
+
+private:
+    const std::optional<FileState>& state(const std::string& path);
+    const std::set<std::string>& user_names();
+    bool tainted(const std::string& path, const std::optional<FileState>& now) const;
+
+    const JediState& jedi_;
+    const LibraryFiles& library_;
+    std::string script_path_;
+    int64_t start_ns_;
+    std::unordered_map<std::string, std::optional<FileState>> states_;
+    std::optional<std::set<std::string>> user_names_;
+};
+
+}  // namespace completion

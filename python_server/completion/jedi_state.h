@@ -1,0 +1,49 @@
+// What the item cache reads of jedi beyond its public API, in one place: how a request's
+// jedi.Script resolves names (its environment and search path) and which modules it loaded or
+// tried to load. Anything here that is not as expected turns the cache off for the request; it
+// never changes an answer.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pyobj/errors.h"
+
+namespace completion {
+
+// One module name the request's jedi state looked up, stub and implementation alike.
+struct LoadedModule {
+    std::string top;                 // the first part of the dotted name
+    std::vector<std::string> files;  // its file, or a namespace package's folders; none when compiled or not found
+    py::object tree;                 // the parsed module of a file, else a null object
+};
+
+class JediState {
+public:
+    // The state of a real jedi.Script whose jedi classes are jedi's own; nothing otherwise.
+    static std::optional<JediState> of(py::handle script);
+
+    // Everything besides files that decides what a name resolves to: this interpreter and jedi,
+    // jedi's environment (the interpreter it inspects), and the search path in its order.
+    const std::string& context() const { return context_; }
+    const std::vector<std::string>& search_path() const { return search_path_; }
+    const std::string& project_path() const { return project_path_; }
+
+    // The modules looked up so far; read after the last item, it holds what every item read.
+    std::vector<LoadedModule> loaded() const;
+
+private:
+    py::object state_;
+    std::string context_, project_path_;
+    std::vector<std::string> search_path_;
+};
+
+// The first names of the absolute imports anywhere in a parsed module (what its code may import,
+// whether or not jedi followed it).
+std::vector<std::string> imported_names(py::handle tree);
+
+// Module names jedi imports by itself, whatever the code imports.
+const std::vector<std::string>& names_jedi_imports();
+
+}  // namespace completion
