@@ -9,6 +9,7 @@ up front, as the bridge does).
 import common
 
 import floor
+import item_hits
 import measure
 from pylsp_baseline import Pylsp
 from yardstick import PlainBridge
@@ -60,7 +61,7 @@ def variants(bridge, uncached, plain, lazy, eager, code, line, column, modules):
     return {name: call for name, call in found.items() if call}
 
 
-def row(case, series):
+def row(case, series, hits=None):
     limit, goal = GOALS.get(case, (None, None))
     # The cache's goal is on the whole time of a request, as the user waits for it; the others
     # judge the module's own overhead, outside the collector.
@@ -68,7 +69,10 @@ def row(case, series):
     if "pylsp" in series and case.startswith("os."):
         # pylsp as shipped defers documentation; the bridge still answers with all of it.
         extra["vs_pylsp"] = measure.paired(series["bridge"], series["pylsp"])
-    return measure.result(SUITE, case, series, goal=goal, **extra)
+    if hits:
+        extra["item_cache_hits"] = hits
+    note = f"item cache: {hits[1]} of {hits[0]} items served warm" if hits else None
+    return measure.result(SUITE, case, series, goal=goal, note=note, **extra)
 
 
 def run(repeats: int = 9) -> list:
@@ -78,13 +82,14 @@ def run(repeats: int = 9) -> list:
         plain = PlainBridge(bridge)
         root = bridge._temp_dir.name
         lazy, eager = Pylsp(root), Pylsp(root, eager=True)
+        hits = item_hits.hit_rates(bridge, LIBRARY_CASES)
         for case, *args in CASES:
             # The cases reported for the cache alone skip the yardstick and eager pylsp, which
             # measure the module's own overhead, to keep the run within its budget.
             full = case in GOALS
             series = measure.rounds(variants(bridge, uncached, plain if full else None, lazy, eager if full else None,
                                              *args), repeats, warmup=2)
-            rows.append(row(case, series))
+            rows.append(row(case, series, hits.get(case)))
     return rows
 
 

@@ -1,5 +1,6 @@
 #include "completion/jedi_state.h"
 
+#include "completion/jedi_own.h"
 #include "completion/library_files.h"
 #include "pyobj/calls.h"
 #include "pyobj/globals.h"
@@ -25,131 +26,6 @@ std::string utf8(py::handle text) {
 std::string path_of(py::handle value) {
     if (value.is_none()) return std::string();
     return normalised_path(pyobj::steal(PyOS_FSPath(value.ptr())));
-}
-
-// The code object behind a class attribute: a function's, or a property's or wrapper's.
-bool defined_in(py::handle value, const std::string& folder) {
-    static Name code("__code__"), filename("co_filename"), func("__func__");
-    py::object own;
-    if (pyobj::get_attr_if_present(value, func, own)) return defined_in(own, folder);
-    if (PyObject_TypeCheck(value.ptr(), &PyProperty_Type)) {
-        for (const char* part : {"fget", "fset", "fdel"}) {
-            py::object f = value.attr(part);
-            if (!f.is_none() && !defined_in(f, folder)) return false;
-        }
-        return true;
-    }
-    if (!PyCallable_Check(value.ptr())) return true;  // data: no code of anyone's
-    py::object code_object;
-    if (!pyobj::get_attr_if_present(value, code, code_object)) return PyType_Check(value.ptr());
-    std::string file = path_of(code_object.attr(filename));
-    if (is_under(file, folder)) return true;
-    // jedi's own decorators made with contextlib (debug.increase_indent): the function inside counts.
-    static Name wrapped("__wrapped__"), contextlib("contextlib"), module_file("__file__");
-    py::object inner;
-    return pyobj::get_attr_if_present(value, wrapped, inner) &&
-           file == path_of(pyobj::attr(py::module_::import(contextlib.text()), module_file)) && defined_in(inner, folder);
-}
-
-// What jedi.api.classes imports from parso, or a typing construct.
-bool imported(py::handle value, const std::string& parso) {
-    static Name module_attr("__module__");
-    py::object type_module;
-    if (pyobj::get_attr_if_present(reinterpret_cast<PyObject*>(Py_TYPE(value.ptr())), module_attr, type_module) &&
-        PyUnicode_Check(type_module.ptr()) && utf8(type_module) == "typing") {
-        return true;
-    }
-    return defined_in(value, parso);
-}
-
-// Every method and property that the items read through jedi.api.classes (the classes there and
-// their bases) is jedi's own code. A host that wraps one (say Completion.docstring) must see its
-// wrapper called, as the items without the cache would call it. What was found good is kept with
-// the objects it checked, so a request compares pointers until a class dict changes.
-class OwnApi {
-public:
-    static std::string folder_of(const char* package) {
-        return normalised_path(module("os.path").attr("dirname")(module(package).attr("__file__")));
-    }
-
-    bool check() {
-        py::object classes = module("jedi.api.classes");
-        py::list dicts = class_dicts(classes);
-        if (same_as_checked(dicts)) return true;
-        std::string jedi = folder_of("jedi"), parso = folder_of("parso");
-        Py_ssize_t last = PyList_GET_SIZE(dicts.ptr()) - 1;
-        for (Py_ssize_t i = 0; i <= last; ++i) {
-            for (auto item : py::reinterpret_borrow<py::dict>(PyList_GET_ITEM(dicts.ptr(), i))) {
-                // The module's globals also hold what it imports from parso and typing.
-                if (!defined_in(item.second, jedi) && !(i == last && imported(item.second, parso))) return false;
-            }
-        }
-        checked_ = snapshot(dicts);
-        return true;
-    }
-
-private:
-    // The dicts of the jedi classes jedi.api.classes holds now, with their bases up to object. A
-    // class that only derives from jedi's (a host's subclass put in its place) counts as jedi's,
-    // so its own methods are checked; classes merely imported there (pathlib's) do not.
-    static py::list class_dicts(py::handle classes) {
-        static Name module_attr("__module__");
-        auto is_jedis = [](py::handle cls) {
-            py::object name = pyobj::attr(cls, module_attr);
-            return PyUnicode_Check(name.ptr()) && utf8(name).rfind("jedi.", 0) == 0;
-        };
-        py::list dicts;
-        py::dict seen;
-        for (auto item : py::reinterpret_borrow<py::dict>(classes.attr("__dict__"))) {
-            if (!PyType_Check(item.second.ptr())) continue;
-            py::object mro = item.second.attr("__mro__");
-            bool derives = false;
-            for (py::handle base : mro) derives = derives || is_jedis(base);
-            if (!derives) continue;
-            for (py::handle base : mro) {
-                // Built-in types cannot be patched.
-                if (!PyType_HasFeature(reinterpret_cast<PyTypeObject*>(base.ptr()), Py_TPFLAGS_HEAPTYPE) ||
-                    pyobj::contains(seen, base)) {
-                    continue;
-                }
-                seen[base] = py::none();
-                if (PyObject* d = reinterpret_cast<PyTypeObject*>(base.ptr())->tp_dict) dicts.append(d);
-            }
-        }
-        dicts.append(classes.attr("__dict__"));
-        return dicts;
-    }
-
-    // (dict, (values...)) per dict: holding the values keeps their addresses theirs.
-    static py::list snapshot(const py::list& dicts) {
-        py::list taken;
-        for (py::handle d : dicts) taken.append(py::make_tuple(d, py::tuple(pyobj::steal(PyDict_Values(d.ptr())))));
-        return taken;
-    }
-
-    bool same_as_checked(const py::list& dicts) const {
-        if (!checked_ || PyList_GET_SIZE(checked_.ptr()) != PyList_GET_SIZE(dicts.ptr())) return false;
-        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(dicts.ptr()); ++i) {
-            py::handle d = PyList_GET_ITEM(dicts.ptr(), i);
-            py::tuple taken = py::reinterpret_borrow<py::tuple>(PyList_GET_ITEM(checked_.ptr(), i));
-            if (taken[0].ptr() != d.ptr()) return false;
-            py::tuple values = taken[1];
-            if (PyDict_GET_SIZE(d.ptr()) != PyTuple_GET_SIZE(values.ptr())) return false;
-            PyObject *key, *value;
-            Py_ssize_t pos = 0, index = 0;
-            while (PyDict_Next(d.ptr(), &pos, &key, &value)) {
-                if (PyTuple_GET_ITEM(values.ptr(), index++) != value) return false;
-            }
-        }
-        return true;
-    }
-
-    py::list checked_;
-};
-
-OwnApi& own_api() {
-    static OwnApi* api = new OwnApi;  // never destroyed: it holds Python objects
-    return *api;
 }
 
 void add_tree(LoadedModule& loaded, py::handle value) {
@@ -181,7 +57,7 @@ LoadedModule named(py::handle names) {
 
 std::optional<JediState> JediState::of(py::handle script) {
     if (reinterpret_cast<PyObject*>(Py_TYPE(script.ptr())) != module("jedi").attr("Script").ptr()) return std::nullopt;
-    if (!own_api().check()) return std::nullopt;
+    if (!jedi_is_own()) return std::nullopt;
     JediState s;
     s.state_ = script.attr("_inference_state");
     py::object environment = s.state_.attr("environment");

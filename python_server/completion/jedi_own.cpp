@@ -1,0 +1,168 @@
+#include "completion/jedi_own.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "completion/library_files.h"
+#include "pyobj/globals.h"
+#include "pyobj/names.h"
+#include "pyobj/ops.h"
+
+namespace completion {
+
+namespace {
+
+using pyobj::Name;
+
+bool starts_with(const char* text, const char* prefix) { return std::strncmp(text, prefix, std::strlen(prefix)) == 0; }
+
+// A module name of jedi's or parso's.
+bool is_ours(py::handle name) {
+    if (!PyUnicode_Check(name.ptr())) return false;
+    const char* text = PyUnicode_AsUTF8(name.ptr());
+    if (!text) pyobj::throw_error();
+    for (const char* package : {"jedi", "parso"}) {
+        size_t n = std::strlen(package);
+        if (std::strncmp(text, package, n) == 0 && (text[n] == '\0' || text[n] == '.')) return true;
+    }
+    return false;
+}
+
+py::object module_of(py::handle obj) {
+    static Name module_attr("__module__");
+    py::object name;
+    return pyobj::get_attr_if_present(obj, module_attr, name) ? name : py::object(py::none());
+}
+
+class Checker {
+public:
+    Checker() {
+        auto folder = [](const char* package) {
+            py::module_ os_path = py::module_::import("os.path");
+            return normalised_path(os_path.attr("dirname")(py::module_::import(package).attr("__file__")));
+        };
+        roots_ = {folder("jedi"), folder("parso")};
+        py::object paths = py::module_::import("sysconfig").attr("get_paths")();
+        for (const char* key : {"stdlib", "platstdlib"}) roots_.push_back(normalised_path(paths.attr("get")(key)));
+    }
+
+    bool own(py::handle value) const {
+        static Name func("__func__"), code("__code__"), filename("co_filename"), globals("__globals__");
+        if (PyType_Check(value.ptr())) {
+            if (is_ours(module_of(value))) return true;
+            // Classes imported from elsewhere are not checked; one derived from jedi's is a host's.
+            for (py::handle base : value.attr("__mro__")) {
+                if (is_ours(module_of(base))) return false;
+            }
+            return true;
+        }
+        if (PyObject_TypeCheck(value.ptr(), &PyProperty_Type)) {
+            for (const char* part : {"fget", "fset", "fdel"}) {
+                py::object f = value.attr(part);
+                if (!f.is_none() && !own(f)) return false;
+            }
+            return true;
+        }
+        if (PyObject_TypeCheck(value.ptr(), &PyStaticMethod_Type) || PyObject_TypeCheck(value.ptr(), &PyClassMethod_Type)) {
+            return own(value.attr(func));
+        }
+        if (!PyCallable_Check(value.ptr())) return true;  // data: nobody's code
+        py::object code_object;
+        if (pyobj::get_attr_if_present(value, code, code_object)) {
+            py::object file = code_object.attr(filename);
+            const char* text = PyUnicode_Check(file.ptr()) ? PyUnicode_AsUTF8(file.ptr()) : nullptr;
+            if (!text) return false;
+            if (starts_with(text, "<frozen ")) return true;  // the standard library's, frozen in
+            if (std::strcmp(text, "<string>") == 0) {
+                // The __new__ that collections.namedtuple generates.
+                py::object g = value.attr(globals);
+                PyObject* name = PyDict_Check(g.ptr()) ? PyDict_GetItemString(g.ptr(), "__name__") : nullptr;
+                const char* module = name && PyUnicode_Check(name) ? PyUnicode_AsUTF8(name) : nullptr;
+                return module && starts_with(module, "namedtuple_");
+            }
+            std::string path = normalised_path(file);
+            for (const std::string& root : roots_) {
+                if (is_under(path, root)) return true;
+            }
+            return false;
+        }
+        // Built-in functions, typing's constructs and jedi's own callable objects.
+        if (PyCFunction_Check(value.ptr())) return true;
+        py::object type_module = module_of(reinterpret_cast<PyObject*>(Py_TYPE(value.ptr())));
+        return is_ours(type_module) ||
+               (PyUnicode_Check(type_module.ptr()) && pyobj::equals(type_module, PYOBJ_NAME("typing")));
+    }
+
+private:
+    std::vector<std::string> roots_;
+};
+
+// The dicts to watch: every loaded module of jedi's and parso's, and the classes they define.
+void collect_dicts(std::vector<PyObject*>& dicts) {
+    static Name module_name("__name__");
+    PyObject* modules = PySys_GetObject("modules");  // borrowed
+    if (!modules || !PyDict_Check(modules)) pyobj::raise(PyExc_RuntimeError, "sys.modules");
+    PyObject *name, *module;
+    Py_ssize_t pos = 0;
+    while (PyDict_Next(modules, &pos, &name, &module)) {
+        if (!PyModule_Check(module) || !is_ours(name)) continue;
+        PyObject* d = PyModule_GetDict(module);  // borrowed
+        dicts.push_back(d);
+        PyObject *key, *value;
+        Py_ssize_t inner = 0;
+        while (PyDict_Next(d, &inner, &key, &value)) {
+            if (!PyType_Check(value)) continue;
+            py::object defined_in = module_of(value);
+            if (PyUnicode_Check(defined_in.ptr()) && PyUnicode_Compare(defined_in.ptr(), name) == 0) {
+                dicts.push_back(reinterpret_cast<PyTypeObject*>(value)->tp_dict);
+            }
+        }
+    }
+}
+
+// The callables of the dicts, in order.
+void collect_callables(const std::vector<PyObject*>& dicts, std::vector<PyObject*>& callables) {
+    for (PyObject* d : dicts) {
+        callables.push_back(d);
+        PyObject *key, *value;
+        Py_ssize_t pos = 0;
+        while (PyDict_Next(d, &pos, &key, &value)) {
+            if (PyCallable_Check(value) || PyObject_TypeCheck(value, &PyProperty_Type) ||
+                PyObject_TypeCheck(value, &PyStaticMethod_Type) || PyObject_TypeCheck(value, &PyClassMethod_Type)) {
+                callables.push_back(value);
+            }
+        }
+    }
+}
+
+struct Verified {
+    std::vector<PyObject*> callables;
+    py::list alive;  // holds them, so that an address seen again is the same object
+};
+
+Verified& verified() {
+    static auto* v = new Verified;  // never destroyed: it holds Python objects
+    return *v;
+}
+
+}  // namespace
+
+bool jedi_is_own() {
+    std::vector<PyObject*> dicts, callables;
+    collect_dicts(dicts);
+    collect_callables(dicts, callables);
+    Verified& last = verified();
+    if (callables == last.callables) return true;
+    static Checker* checker = new Checker;
+    for (PyObject* value : callables) {
+        if (!checker->own(value)) return false;
+    }
+    py::list alive;
+    for (PyObject* value : callables) alive.append(py::handle(value));
+    last.callables = std::move(callables);
+    last.alive = std::move(alive);
+    return true;
+}
+
+}  // namespace completion
