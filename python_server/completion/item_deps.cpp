@@ -19,6 +19,8 @@ struct Memos {
     std::unordered_map<std::string, int64_t> unsaved;  // path -> modification time when opened
     std::unordered_map<std::string, std::pair<FileState, std::vector<std::string>>> imports;
     std::unordered_map<std::string, std::pair<FileState, std::set<std::string>>> listings;
+    // path -> the file's state and the parser's lines found equal to its text
+    std::unordered_map<std::string, std::pair<FileState, py::object>> texts;
 };
 
 Memos& memos() {
@@ -133,6 +135,16 @@ bool World::holds(const Deps& deps) {
     return true;
 }
 
+bool World::text_is_current(const std::string& path, py::handle code_lines) {
+    const std::optional<FileState>& now = state(path);
+    if (!now) return false;
+    auto& seen = memos().texts[path];
+    if (seen.first == *now && seen.second.ptr() == code_lines.ptr()) return true;
+    if (!is_text_on_disk(path, code_lines)) return false;
+    seen = {*now, py::reinterpret_borrow<py::object>(code_lines)};
+    return true;
+}
+
 std::optional<Deps> World::read_by_request() {
     Deps deps;
     std::vector<std::string> users;
@@ -152,7 +164,9 @@ std::optional<Deps> World::read_by_request() {
         for (const std::string& file : module.files) {
             if (!add_file(file) || !add_file(parent_of(file))) return std::nullopt;
         }
-        if (!module.tree || module.files.size() != 1) continue;
+        if (module.files.size() != 1) continue;
+        if (module.code_lines && !text_is_current(module.files[0], module.code_lines)) return std::nullopt;
+        if (!module.tree) continue;
         // What the module's code imports, read once per version of its file.
         auto& imports = memos().imports[module.files[0]];
         const std::optional<FileState>& now = state(module.files[0]);

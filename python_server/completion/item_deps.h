@@ -44,6 +44,8 @@ private:
     const std::optional<FileState>& state(const std::string& path);
     const std::set<std::string>& user_names();
     bool tainted(const std::string& path, const std::optional<FileState>& now) const;
+    // jedi read the file's current text, not an older one its parser kept.
+    bool text_is_current(const std::string& path, py::handle code_lines);
 
     const JediState& jedi_;
     const LibraryFiles& library_;

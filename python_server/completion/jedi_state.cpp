@@ -29,9 +29,10 @@ std::string path_of(py::handle value) {
 }
 
 void add_tree(LoadedModule& loaded, py::handle value) {
-    static Name tree_node("tree_node");
-    py::object tree;
+    static Name tree_node("tree_node"), code_lines("code_lines");
+    py::object tree, lines;
     if (pyobj::get_attr_if_present(value, tree_node, tree) && !tree.is_none()) loaded.tree = tree;
+    if (pyobj::get_attr_if_present(value, code_lines, lines) && PyList_CheckExact(lines.ptr())) loaded.code_lines = lines;
 }
 
 // One value of a module cache: its file, or its folders when it is a namespace package.
@@ -105,6 +106,16 @@ std::vector<std::string> imported_names(py::handle tree) {
         }
     }
     return names;
+}
+
+bool is_text_on_disk(const std::string& path, py::handle code_lines) {
+    static Name read_bytes("read_bytes"), to_unicode("python_bytes_to_unicode");
+    static pyobj::KeywordNames decoding{"encoding", "errors"};
+    py::object data = pyobj::call_method(module("pathlib").attr("Path")(py::str(path)), read_bytes);
+    py::object text = pyobj::call_kw(pyobj::attr(module("parso"), to_unicode), decoding, data, py::str("utf-8"),
+                                     py::str("replace"));
+    py::object held = pyobj::steal(PyUnicode_Join(py::str("").ptr(), code_lines.ptr()));
+    return pyobj::equals(text, held);
 }
 
 const std::vector<std::string>& names_jedi_imports() {

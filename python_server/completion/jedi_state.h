@@ -17,7 +17,13 @@ struct LoadedModule {
     std::string top;                 // the first part of the dotted name
     std::vector<std::string> files;  // its file, or a namespace package's folders; none when compiled or not found
     py::object tree;                 // the parsed module of a file, else a null object
+    py::object code_lines;           // the text jedi's parser holds for the file, as lines
 };
+
+// Whether `code_lines` is the text of the file at `path` now, decoded as jedi decodes it. jedi's
+// parser keeps a file's text by path and modification time, so it can answer from a text the file
+// no longer holds (a file replaced by one with its old modification time).
+bool is_text_on_disk(const std::string& path, py::handle code_lines);
 
 class JediState {
 public:
