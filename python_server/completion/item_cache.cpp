@@ -209,12 +209,11 @@ void save_stored(const Record& record) {
 
 }  // namespace
 
-class ItemCache::Request {
+class ItemCache::Session {
 public:
-    Request(py::handle self, JediState jedi, LibraryFiles library, std::string script_path)
-        : self_(self), jedi_(std::move(jedi)), library_(std::move(library)),
-          world_(jedi_, library_, std::move(script_path), now_ns()), generation_(workspace::search_generation()),
-          id_(++store().requests) {
+    Session(py::handle self, py::handle script, LibraryFiles library)
+        : self_(self), script_(py::reinterpret_borrow<py::object>(script)), library_(std::move(library)),
+          start_ns_(now_ns()), generation_(workspace::search_generation()), id_(++store().requests) {
         forget_if_stale();
         completion_type_ = type_in("jedi.api.classes", "Completion");
         stub_name_type_ = type_in("jedi.inference.names", "StubName");
@@ -245,7 +244,7 @@ public:
     void finish() {
         if (pending_.empty() || generation_ != workspace::search_generation()) return;
         // What the answers were read from is known once the last item is made.
-        std::optional<Deps> deps = world_.read_by_request();
+        std::optional<Deps> deps = world_->read_by_request();
         if (!deps) return;
         std::vector<std::shared_ptr<Record>> gained;
         for (Pending& p : pending_) {
@@ -264,6 +263,21 @@ public:
     }
 
 private:
+    // What the cache needs of jedi and the files, made when a library module's name first needs
+    // it (a request on the user's own names never pays for it); false when the cache must stay
+    // out of this request.
+    bool ready() {
+        if (!checked_) {
+            checked_ = true;
+            std::optional<JediState> jedi = JediState::of(script_);
+            // A library file open in the editor: nothing is cached around its unsaved text.
+            if (!jedi || library_.in_library(library_.script_path())) return false;
+            jedi_.emplace(std::move(*jedi));
+            world_.emplace(*jedi_, library_, library_.script_path(), start_ns_);
+        }
+        return world_.has_value();
+    }
+
     struct Pending {
         std::shared_ptr<Record> record;
         py::object key;
@@ -332,17 +346,17 @@ private:
         py::object own_file = pyobj::call_method(context, py_file);
         if (own_file.is_none()) return nullptr;
         std::string path = normalised_path(pyobj::steal(PyOS_FSPath(own_file.ptr())));
-        if (path.empty() || !library_.is_library_file(path)) return nullptr;
+        if (path.empty() || library_.is_users_text(path) || !library_.is_library_file(path) || !ready()) return nullptr;
         Store& s = store();
-        std::shared_ptr<Record>& slot = s.records[jedi_.context() + '\n' + path];
-        if (slot && slot->checked_by != id_ && !world_.holds(slot->deps)) slot.reset();
+        std::shared_ptr<Record>& slot = s.records[jedi_->context() + '\n' + path];
+        if (slot && slot->checked_by != id_ && !world_->holds(slot->deps)) slot.reset();
         if (!slot) {
             slot = std::make_shared<Record>();
-            slot->context = jedi_.context();
+            slot->context = jedi_->context();
             slot->module_id = py::str(path);
             // Loaded lazily: the first request that needs the module reads its file.
             if (item_store::enabled()) load_stored(*slot);
-            if (!world_.holds(slot->deps)) {
+            if (!world_->holds(slot->deps)) {
                 slot->entries = py::dict();
                 slot->deps = Deps();
             }
@@ -364,9 +378,12 @@ private:
     }
 
     py::handle self_;
-    JediState jedi_;
+    py::object script_;
     LibraryFiles library_;
-    World world_;
+    int64_t start_ns_;
+    bool checked_ = false;
+    std::optional<JediState> jedi_;
+    std::optional<World> world_;
     uint64_t generation_;
     uint64_t id_;
     py::object completion_type_, stub_name_type_, tree_name_type_;
@@ -379,16 +396,11 @@ ItemCache::ItemCache(py::handle self, py::handle script_path, py::handle script)
     pyobj::except_exception(
         [&] {
             if (!bridge_is_own(self)) return;
-            std::optional<JediState> jedi = JediState::of(script);
-            if (!jedi) return;
-            // A file open in the editor: its text may be unsaved, and jedi will answer from that
-            // text for the path (in this request and later ones) until the file changes. A library
-            // file so opened turns the cache off for the request.
             LibraryFiles library(self, script_path);
-            std::string path = normalised_path(script_path);
-            if (!is_under(path, library.sync_folder())) World::opened_unsaved(path);
-            if (library.in_library(path)) return;
-            request_ = std::make_unique<Request>(self, std::move(*jedi), std::move(library), std::move(path));
+            // A file open in the editor: its text may be unsaved, and jedi will answer from that
+            // text for the path (in this request and later ones) until the file changes.
+            if (!is_under(library.script_path(), library.sync_folder())) World::opened_unsaved(library.script_path());
+            session_ = std::make_unique<Session>(self, script, std::move(library));
         },
         [](py::error_already_set&) {});
 }
@@ -396,14 +408,14 @@ ItemCache::ItemCache(py::handle self, py::handle script_path, py::handle script)
 ItemCache::~ItemCache() = default;
 
 py::object ItemCache::item(py::handle completion, bool show_underscores) {
-    if (!request_) return completion_item(self_, completion, show_underscores);
-    return request_->item(completion, show_underscores);
+    if (!session_) return completion_item(self_, completion, show_underscores);
+    return session_->item(completion, show_underscores);
 }
 
 void ItemCache::finish() {
-    if (!request_) return;
+    if (!session_) return;
     // A failure here costs the cache, never the answer.
-    pyobj::except_exception([&] { request_->finish(); }, [](py::error_already_set&) {});
+    pyobj::except_exception([&] { session_->finish(); }, [](py::error_already_set&) {});
 }
 
 }  // namespace completion

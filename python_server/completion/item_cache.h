@@ -33,9 +33,9 @@ public:
     void finish();
 
 private:
-    class Request;
+    class Session;
     py::handle self_;
-    std::unique_ptr<Request> request_;  // null: the cache is not used for this request
+    std::unique_ptr<Session> session_;  // null: the cache is not used for this request
 };
 
 

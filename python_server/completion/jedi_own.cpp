@@ -137,8 +137,10 @@ void collect_callables(const std::vector<PyObject*>& dicts, std::vector<PyObject
 }
 
 struct Verified {
-    std::vector<PyObject*> callables;
+    Py_ssize_t modules = -1;     // len(sys.modules) when the dicts were collected
+    std::vector<PyObject*> dicts, callables;
     py::list alive;  // holds them, so that an address seen again is the same object
+    bool own = false;
 };
 
 Verified& verified() {
@@ -146,23 +148,38 @@ Verified& verified() {
     return *v;
 }
 
+Py_ssize_t module_count() {
+    PyObject* modules = PySys_GetObject("modules");  // borrowed
+    return modules && PyDict_Check(modules) ? PyDict_GET_SIZE(modules) : -1;
+}
+
 }  // namespace
 
 bool jedi_is_own() {
-    std::vector<PyObject*> dicts, callables;
+    Verified& last = verified();
+    std::vector<PyObject*> callables;
+    // The same modules as at the last check: only a rebound name can have changed.
+    if (last.modules == module_count()) {
+        collect_callables(last.dicts, callables);
+        if (callables == last.callables) return last.own;
+        callables.clear();
+    }
+    std::vector<PyObject*> dicts;
     collect_dicts(dicts);
     collect_callables(dicts, callables);
-    Verified& last = verified();
-    if (callables == last.callables) return true;
     static Checker* checker = new Checker;
+    bool own = true;
     for (PyObject* value : callables) {
-        if (!checker->own(value)) return false;
+        if (!(own = checker->own(value))) break;
     }
     py::list alive;
-    for (PyObject* value : callables) alive.append(py::handle(value));
+    for (PyObject* value : callables) alive.append(py::handle(value));  // the dicts are among them
+    last.modules = module_count();
+    last.dicts = std::move(dicts);
     last.callables = std::move(callables);
     last.alive = std::move(alive);
-    return true;
+    last.own = own;
+    return own;
 }
 
 }  // namespace completion

@@ -49,23 +49,31 @@ std::optional<FileState> file_state(const std::string& path) {
     return out;
 }
 
-LibraryFiles::LibraryFiles(py::handle self, py::handle script_path) {
-    py::module_ sysconfig = py::module_::import("sysconfig"), site = py::module_::import("site");
-    py::object paths = sysconfig.attr("get_paths")();
-    for (const char* key : {"stdlib", "platstdlib", "purelib", "platlib"}) add(roots_, paths.attr("get")(key));
-    if (py::hasattr(site, "getsitepackages")) {
-        for (py::handle p : site.attr("getsitepackages")()) add(roots_, p);
-    }
-    py::object jedi_file = py::module_::import("jedi").attr("__file__");
-    py::object os_path = py::module_::import("os").attr("path");
-    add(roots_, os_path.attr("join")(os_path.attr("dirname")(jedi_file), "third_party"));
-    add(roots_, self.attr("_stubs_path"));
-
+LibraryFiles::LibraryFiles(py::handle self, py::handle script_path) : self_(self) {
     py::object temp_dir = self.attr("_temp_dir");
     if (pyobj::truthy(temp_dir)) sync_folder_ = normalised_path(temp_dir.attr("name"));
     excluded_.push_back(sync_folder_);
     add(excluded_, self.attr("_workspace_path"));
     script_path_ = normalised_path(script_path);
+}
+
+// Read when first needed (sysconfig and site are asked at every request that needs them, so a
+// changed search scheme counts at once).
+const std::vector<std::string>& LibraryFiles::roots() const {
+    if (roots_) return *roots_;
+    std::vector<std::string> roots;
+    py::module_ sysconfig = py::module_::import("sysconfig"), site = py::module_::import("site");
+    py::object paths = sysconfig.attr("get_paths")();
+    for (const char* key : {"stdlib", "platstdlib", "purelib", "platlib"}) add(roots, paths.attr("get")(key));
+    if (py::hasattr(site, "getsitepackages")) {
+        for (py::handle p : site.attr("getsitepackages")()) add(roots, p);
+    }
+    py::object jedi_file = py::module_::import("jedi").attr("__file__");
+    py::object os_path = py::module_::import("os").attr("path");
+    add(roots, os_path.attr("join")(os_path.attr("dirname")(jedi_file), "third_party"));
+    add(roots, self_.attr("_stubs_path"));
+    roots_ = std::move(roots);
+    return *roots_;
 }
 
 bool LibraryFiles::is_library_file(const std::string& path) const { return path != script_path_ && in_library(path); }
@@ -78,7 +86,7 @@ bool LibraryFiles::in_library(const std::string& path) const {
     for (const std::string& root : excluded_) {
         if (is_under(path, root)) return false;
     }
-    for (const std::string& root : roots_) {
+    for (const std::string& root : roots()) {
         if (is_under(path, root)) return true;
     }
     return false;

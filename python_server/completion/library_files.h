@@ -43,8 +43,6 @@ bool is_under(const std::string& path, const std::string& root);
 
 class LibraryFiles {
 public:
-    // Reads the roots now (sysconfig and site are asked at every request, so a changed search
-    // scheme counts at once).
     LibraryFiles(py::handle self, py::handle script_path);
     bool is_library_file(const std::string& path) const;
     // Under a library root and in none of the user's folders; the request's own file counts.
@@ -52,9 +50,14 @@ public:
     // The text the user edits: a synced module or the request's own file, which may be unsaved.
     bool is_users_text(const std::string& path) const;
     const std::string& sync_folder() const { return sync_folder_; }
+    const std::string& script_path() const { return script_path_; }
 
 private:
-    std::vector<std::string> roots_, excluded_;
+    const std::vector<std::string>& roots() const;
+
+    py::handle self_;
+    mutable std::optional<std::vector<std::string>> roots_;
+    std::vector<std::string> excluded_;
     std::string script_path_, sync_folder_;
 };
 
