@@ -440,7 +440,8 @@ def test_fault3_other_environment_then_own(run_python, tmp_path):
     assert "strict" in json.dumps(there), "jedi answered from the 3.11 environment"
     expected = in_new_process(run_python, uncached=True, **conf)
     got = in_new_process(run_python, uncached=False, **conf)
-    assert not differences(["zi"], got, expected, logs=False)
+    wrong = differences(["zi"], got, expected, logs=False)
+    assert not wrong, wrong
 
 
 def test_fault7_fifo_in_place_of_a_store_file(run_python, libraries, tmp_path):
@@ -457,7 +458,8 @@ def test_fault7_fifo_in_place_of_a_store_file(run_python, libraries, tmp_path):
         got = in_new_process(run_python, timeout=60, uncached=False, **conf)
     except subprocess.TimeoutExpired:
         pytest.fail(f"a run with FIFOs for its {len(files)} store files did not finish in 60 s", pytrace=False)
-    assert not differences(REQUESTS, got, expected, logs=False)
+    wrong = differences(REQUESTS, got, expected, logs=False)
+    assert not wrong, wrong
 
 
 def unrelated_files(folder, count=300):

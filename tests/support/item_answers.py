@@ -55,11 +55,19 @@ def difference(got, expected):
     for label in sorted(set(mine) & set(theirs)):
         for field in sorted(set(mine[label]) | set(theirs[label])):
             if mine[label].get(field) != theirs[label].get(field):
-                notes.append(f"{label}.{field}: cached {mine[label].get(field)!r} vs uncached "
-                             f"{theirs[label].get(field)!r}")
+                notes.append(f"{label}.{field}: {contrast(mine[label].get(field), theirs[label].get(field))}")
     if not notes and list(mine) != list(theirs):
         notes.append("order of the items")
     if not notes and calls != reference_calls:
         extra = [c for c in calls if c not in reference_calls] or [c for c in reference_calls if c not in calls]
         notes.append(f"log records, e.g. {extra[:1] or 'their order'}")
     return "; ".join(notes) or "equal"
+
+
+def contrast(mine, theirs):
+    """Two values side by side; of two long texts, the first line where they part."""
+    if isinstance(mine, str) and isinstance(theirs, str) and min(len(mine), len(theirs)) > 200:
+        a, b = mine.split("\n") + ["(end)"], theirs.split("\n") + ["(end)"]
+        i = next(i for i, (x, y) in enumerate(zip(a, b)) if x != y)
+        return f"line {i + 1}: cached {a[i]!r} vs uncached {b[i]!r}"
+    return f"cached {mine!r} vs uncached {theirs!r}"
