@@ -303,12 +303,14 @@ LIBRARIES = list(SCENARIOS) + ["random", "2-bridges", "5-race", "7-fifo"] + [f"8
 
 
 def random_steps(rng, count):
-    """`count` requests, most after a change; an unsaved text is reverted before anything else, and
-    the last step reads the disk store back in new processes."""
-    steps = []
+    """`count` requests, most after a change. Changes are dealt from a shuffled deck of every kind,
+    so a short run has each; an unsaved text is reverted before anything else, and the last step
+    reads the disk store back in new processes."""
+    steps, deck = [], []
     for _ in range(count):
-        if rng.random() < 0.6:
-            action, args = rng.choice(CHANGES)
+        if rng.random() < 0.7:
+            deck = deck or rng.sample(CHANGES, len(CHANGES))
+            action, args = deck.pop()
             steps.append((action, rng.choice(args)))
             if action == "unsaved":
                 steps.append(("revert", steps[-1][1]))
