@@ -411,7 +411,7 @@ def test_fault5_update_sys_paths_racing_requests(session, bridge, uncached, libr
 
     thread = threading.Thread(target=switcher)
     thread.start()
-    rounds, wrong = 100, []
+    rounds, wrong = 200, []
     interval = sys.getswitchinterval()
     sys.setswitchinterval(1e-6)  # the threads take turns as often as the interpreter allows
     try:
