@@ -6,17 +6,26 @@
 #                descriptors, threads, sync directory), then SOAK_CALLS calls of every method
 #                on fake jedi (reference counts); prints the figures, fails on a broken limit.
 #                About 1.5 minutes.
+#   make test-changes  tests/test_item_cache_changes.py with CHANGE_STEPS steps of library
+#                changes and requests in its random sequence (a fresh seed, printed, unless
+#                CHANGE_SEED is given), under 3.9 and then 3.11. CHANGE_STEPS=200 takes about
+#                3 minutes per interpreter.
 
 FUZZ_SCALE ?= 20
 FUZZ_TESTS := tests/test_fuzz_arguments.py tests/test_fuzz_code.py tests/test_fuzz_jedi_answers.py \
 	tests/test_file_safety.py
 SOAK_REQUESTS ?= 5000
 SOAK_CALLS ?= 10000
+CHANGE_STEPS ?= 200
+CHANGE_SEED ?= random
 # No per-test time limit: a long run is the point here.
 FUZZ_RUN = LSP_BRIDGE_FUZZ_SCALE=$(FUZZ_SCALE) $(PYTEST_ENV)
 FUZZ_ARGS = $(FUZZ_TESTS) --timeout=0 --hypothesis-show-statistics $(PYTEST_ARGS)
 
-.PHONY: fuzz fuzz39 fuzz311 soak
+CHANGE_RUN = LSP_BRIDGE_CHANGE_STEPS=$(CHANGE_STEPS) LSP_BRIDGE_CHANGE_SEED=$(CHANGE_SEED) $(PYTEST_ENV)
+CHANGE_ARGS = tests/test_item_cache_changes.py --timeout=0 -s $(PYTEST_ARGS)
+
+.PHONY: fuzz fuzz39 fuzz311 soak test-changes test-changes39 test-changes311
 
 fuzz: fuzz39 fuzz311
 
@@ -28,3 +37,11 @@ fuzz311: build311
 
 soak: build39
 	$(RUN39) tools/soak.py --requests $(SOAK_REQUESTS) --refcount-calls $(SOAK_CALLS)
+
+test-changes: test-changes39 test-changes311
+
+test-changes39: build39
+	$(CHANGE_RUN) $(RUN39) -m pytest $(CHANGE_ARGS)
+
+test-changes311: build311
+	$(CHANGE_RUN) $(RUN311) -m pytest $(CHANGE_ARGS)

@@ -1,0 +1,524 @@
+"""The completion item cache while things change under it: a dependency of a library module edited,
+replaced keeping its size and modification time, or upgraded the way an installer does; a synced
+module shadowing a library import; search paths switched, also by another bridge or thread; unsaved
+text in a library file; another interpreter's environment; jedi patched by the host; a store folder
+that is not the cache's own. Every answer and its log records, in this process and in new ones that
+read the disk store back, must equal those of a bridge without the cache.
+
+The random sequence takes LSP_BRIDGE_CHANGE_SEED (an integer, or "random") and
+LSP_BRIDGE_CHANGE_STEPS; `make test-changes` runs a long one."""
+import hashlib
+import json
+import os
+import random
+import string
+import subprocess
+import sys
+import sysconfig
+import threading
+import time
+
+import jedi
+import parso
+import pytest
+
+from support import DEVHOST, ROOT, new_bridge
+from support.item_answers import STORE, ask, difference, differences, uncached_bridge
+
+SEED_TEXT = os.environ.get("LSP_BRIDGE_CHANGE_SEED") or "1"
+SEED = random.SystemRandom().randrange(2**32) if SEED_TEXT == "random" else int(SEED_TEXT)
+STEPS = int(os.environ.get("LSP_BRIDGE_CHANGE_STEPS") or 12)
+NOBODY = 65534
+
+REQUESTS = {
+    "child": "import child\nchild.",
+    "stub": "import stubpkg\nstubpkg.",
+    "client": "import clientpkg\nclientpkg.",
+    "base": "import base\nbase.",
+    "dep": "import deppkg\ndeppkg.",
+}
+
+# The library. child.py takes Thing's signature from base.Base and run's from base.deco; the star
+# import also brings a FROM_<where> name that tells which base.py a request saw. alt/base.py is
+# searched before lib/base.py when the search paths say so, and lies outside every library root.
+FIXED = {
+    "lib/child.py": 'from base import *\n\n\nclass Thing(Base):\n    "A thing."\n\n\n'
+                    '@deco\ndef run(a, b):\n    "Run it."\n    return a\n',
+    "lib/stubpkg/__init__.py": "from ._impl import helper\n",
+    "lib/stubpkg/__init__.pyi": "def helper(a: int) -> int: ...\n",
+    "lib/clientpkg/__init__.py": 'from deppkg import Session\n\n\nclass Client(Session):\n    "A client."\n',
+}
+VARYING = ["lib/base.py", "alt/base.py", "lib/stubpkg/_impl.py", "lib/deppkg/__init__.py"]
+# An unsaved library file, and the request that reads it through another module.
+UNSAVED = {"lib/base.py": "child", "lib/stubpkg/_impl.py": "stub", "lib/deppkg/__init__.py": "client"}
+LETTERS = "kmnpqrstuvwxyz"
+DEPENDENCY_PARAMS = ["x", "x, timeout=None"]
+
+
+def render(rel, word, params, wrapped):
+    if rel.endswith("_impl.py"):
+        return f'def helper(a):\n    "Helper {word}."\n    return a\n'
+    if "deppkg" in rel:
+        return f'class Session:\n    "Session {word}."\n\n    def __init__(self, {params}):\n        pass\n'
+    marker = {"lib/base.py": "LIB", "alt/base.py": "ALT"}.get(rel, "SYNC")
+    deco = "    def wrapper(flag=True):\n        return f\n\n    return wrapper\n" if wrapped else "    return f\n"
+    return (f'class Base:\n    "Base {word}."\n\n    def __init__(self, {params}):\n        pass\n\n\n'
+            f"def deco(f):\n{deco}\n\nFROM_{marker} = 1\n")
+
+
+def word(rng):
+    return "".join(rng.choice(string.ascii_lowercase) for _ in range(4))
+
+
+def new_fields(rng, rel, old, same_size=False):
+    """(word, params, wrapped) for the next version of a file. Unless the size is kept, what
+    child.py or clientpkg inherit changes too: the number of parameters, the decorator."""
+    _, params, wrapped = old
+    if "deppkg" in rel:
+        params = params if same_size else DEPENDENCY_PARAMS[1 - DEPENDENCY_PARAMS.index(params)]
+    else:
+        count = len(params.split(", "))
+        count = count if same_size else rng.choice([n for n in (1, 2, 3) if n != count])
+        params = ", ".join(rng.sample(LETTERS, count))
+        wrapped = wrapped if same_size else not wrapped
+    while True:
+        fields = (word(rng), params, wrapped)
+        if fields[:2] != old[:2]:
+            return fields
+
+
+def forget_parse(path):
+    """jedi's parser cache trusts modification times too: its copies of a changed file go, so that
+    the uncached answer is jedi's answer for the file as it now is."""
+    for trees in parso.cache.parser_cache.values():
+        for key in [k for k in trees if str(k) == path]:
+            del trees[key]
+    suffix = "-%s.pkl" % hashlib.sha256(path.encode()).hexdigest()
+    for folder, _, names in os.walk(jedi.settings.cache_directory):
+        for name in names:
+            if name.endswith(suffix):
+                os.remove(os.path.join(folder, name))
+
+
+class Library:
+    """A library root (lib: searched, and the purelib, so its files are library files) and a folder
+    searched before it on request (alt). Files are dated an hour back, a second apart, so that
+    jedi's parser sees each write and the cache takes them as settled."""
+
+    def __init__(self, root, rng):
+        self.root, self.rng = str(root), rng
+        self.lib, self.alt = os.path.join(self.root, "lib"), os.path.join(self.root, "alt")
+        self.clock = (time.time_ns() // 10**9 - 3600) * 10**9
+        self.version = 1
+        for rel, text in FIXED.items():
+            self.write(rel, text)
+        self.write("lib/deppkg-1.0.dist-info/METADATA", "Name: deppkg\nVersion: 1.0\n")
+        self.fields = {"lib/base.py": ("", "x", False), "alt/base.py": ("", "x, y", True),
+                       "lib/stubpkg/_impl.py": ("", "a", False), "lib/deppkg/__init__.py": ("", "x", False)}
+        for rel, (_, params, wrapped) in self.fields.items():
+            self.fields[rel] = (word(rng), params, wrapped)
+            self.write(rel, render(rel, *self.fields[rel]))
+
+    def path(self, rel):
+        return os.path.join(self.root, rel)
+
+    def write(self, rel, text, mtime_ns=None):
+        path = self.path(rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w") as f:
+            f.write(text)
+        self.clock += 10**9
+        os.utime(path, ns=(mtime_ns or self.clock,) * 2)
+        forget_parse(path)
+
+    def edit(self, rel, same_size=False):
+        self.fields[rel] = new_fields(self.rng, rel, self.fields[rel], same_size)
+        text = render(rel, *self.fields[rel])
+        old = os.stat(self.path(rel))
+        if same_size:
+            # As `tar x`, `cp -p` or `rsync -a` leave a file: same size, an old modification time.
+            assert len(text) == old.st_size
+        self.write(rel, text, old.st_mtime_ns if same_size else None)
+
+    def upgrade(self):
+        """deppkg's next version as an installer puts it: the file written under a temporary name
+        and renamed over the old one, the dist-info folder renamed to the new version."""
+        rel = "lib/deppkg/__init__.py"
+        self.fields[rel] = new_fields(self.rng, rel, self.fields[rel])
+        self.write("lib/deppkg/.__init__.py.new", render(rel, *self.fields[rel]))
+        os.replace(self.path("lib/deppkg/.__init__.py.new"), self.path(rel))
+        forget_parse(self.path(rel))
+        old_info = self.path(f"lib/deppkg-{self.version}.0.dist-info")
+        self.version += 1
+        os.rename(old_info, self.path(f"lib/deppkg-{self.version}.0.dist-info"))
+        self.write(f"lib/deppkg-{self.version}.0.dist-info/METADATA", f"Name: deppkg\nVersion: {self.version}.0\n")
+
+
+# A new interpreter: the bridge (with or without the cache) answers the requests; printed as JSON.
+CHILD = """
+import importlib, json, os, sysconfig
+conf = json.loads(os.environ["LSP_BRIDGE_CHANGE_CONF"])
+for name, value in (("LSP_BRIDGE_NO_PERSISTENT_CACHE", conf["uncached"] and "1"), ("VIRTUAL_ENV", conf.get("venv"))):
+    if value:
+        os.environ[name] = value
+    else:
+        os.environ.pop(name, None)
+if conf.get("lib"):
+    real_paths = sysconfig.get_paths
+    sysconfig.get_paths = lambda *a, **k: dict(real_paths(*a, **k), purelib=conf["lib"])
+import jedi
+jedi.settings.cache_directory = conf["cache"]
+from support import MODULE_NAME, captured_logs, new_bridge
+from support.item_answers import ask, uncached_bridge
+lsp = importlib.import_module(MODULE_NAME)
+b = uncached_bridge(lsp) if conf["uncached"] else new_bridge(lsp)
+b.update_sys_paths(conf["paths"])
+with captured_logs() as logs:
+    answers = [ask(b, logs, code, None, conf["modules"] or None) for code in conf["requests"]]
+b.cleanup()
+print(json.dumps(answers))
+"""
+
+
+def in_new_process(run_python, timeout=120, **conf):
+    env = {"PYTHONPATH": os.pathsep.join([DEVHOST, os.path.join(ROOT, "tests")]),
+           "LSP_BRIDGE_CHANGE_CONF": json.dumps(dict({"modules": {}, "requests": list(REQUESTS.values())}, **conf))}
+    run = run_python(CHILD, timeout=timeout, env=env)
+    assert run.returncode == 0, run.stderr[-3000:]
+    return json.loads(run.stdout.splitlines()[-1])
+
+
+def as_purelib(monkeypatch, library):
+    real = sysconfig.get_paths
+    monkeypatch.setattr(sysconfig, "get_paths", lambda *a, **k: dict(real(*a, **k), purelib=library.lib))
+
+
+class Session:
+    """Steps against one library with the cached and the uncached bridge kept alike (search paths,
+    synced modules); each request's answers are compared, and a failure names the steps so far."""
+
+    def __init__(self, label, library, cached, uncached, logs, run_python, monkeypatch, with_logs=True):
+        self.label, self.library, self.bridges = label, library, (cached, uncached)
+        self.logs, self.run_python, self.monkeypatch, self.with_logs = logs, run_python, monkeypatch, with_logs
+        self.synced_fields = ("", "x", False)
+        self.done, self.modules = [], {}
+        as_purelib(monkeypatch, library)
+        self.set_paths([library.lib])
+        for b in self.bridges:
+            b.delete_module("base")
+
+    def fail(self, what):
+        pytest.fail(f"{self.label} (seed {SEED}), after {' '.join(self.done)}: {what}", pytrace=False)
+
+    def set_paths(self, paths):
+        self.search = paths
+        for b in self.bridges:
+            b.update_sys_paths(paths)
+
+    def check(self, name, code=None, path=None, position=None):
+        cached, uncached = self.bridges
+        modules = dict(self.modules) or None
+        expected = ask(uncached, self.logs, code or REQUESTS[name], path, modules, position)
+        assert expected[0]["error"] is None and (code or expected[0]["completions"]), expected
+        for _ in range(2):  # the first may fill the cache, the second is answered from it
+            got = ask(cached, self.logs, code or REQUESTS[name], path, modules, position)
+            wrong = differences([name], [got], [expected], self.with_logs)
+            if wrong:
+                self.fail(wrong[0])
+
+    def run(self, steps):
+        for action, arg in steps:
+            self.done.append(f"{action}:{arg}" if arg else action)
+            getattr(self, action.replace("-", "_"))(arg)
+
+    def ask(self, name):
+        self.check(name)
+
+    def edit(self, rel):
+        self.library.edit(rel)
+
+    def in_place(self, rel):
+        self.library.edit(rel, same_size=True)
+
+    def upgrade(self, _):
+        self.library.upgrade()
+
+    def sync(self, how):
+        if how == "remove":
+            self.modules.pop("base", None)
+            for b in self.bridges:
+                b.delete_module("base")
+        else:
+            self.synced_fields = new_fields(self.library.rng, "sync", self.synced_fields)
+            self.modules["base"] = render("sync", *self.synced_fields)
+
+    def paths(self, which):
+        self.set_paths([self.library.alt, self.library.lib] if which == "alt" else [self.library.lib])
+
+    def unsaved(self, rel):
+        edited = render(rel, *new_fields(self.library.rng, rel, self.library.fields[rel]))
+        name = UNSAVED[rel]
+        self.check(name, edited + REQUESTS[name], self.library.path(rel))
+
+    def revert(self, rel):
+        # The editor shows the saved text again: jedi's parser cache holds that text from here on.
+        saved = open(self.library.path(rel)).read()
+        head = saved.split("\n")[0]
+        self.check(f"{rel} as saved", saved, self.library.path(rel), (1, len(head.split("(")[0].rstrip(":"))))
+
+    def patch(self, _):
+        real = jedi.api.classes.Completion.docstring
+        self.monkeypatch.setattr(jedi.api.classes.Completion, "docstring",
+                                 lambda completion, *a, **k: real(completion, *a, **k) + "\n\n(host note)")
+
+    def restart(self, _):
+        conf = dict(lib=self.library.lib, cache=jedi.settings.cache_directory, paths=self.search, modules=self.modules)
+        expected = in_new_process(self.run_python, uncached=True, **conf)
+        got = in_new_process(self.run_python, uncached=False, **conf)
+        wrong = differences(REQUESTS, got, expected, self.with_logs)
+        if wrong:
+            self.fail(f"in a new process: {'; '.join(wrong)}")
+
+
+def parse_steps(text):
+    return [tuple(step.split(":", 1)) if ":" in step else (step, None) for step in text.split()]
+
+
+# Each fault found in review, as the steps that show it.
+SCENARIOS = {
+    "1-base-edited": "ask:child edit:lib/base.py ask:child ask:base",
+    "1-dependency-upgraded": "ask:client ask:dep upgrade ask:client ask:dep restart",
+    "1-stub-private-submodule-edited": "ask:stub edit:lib/stubpkg/_impl.py ask:stub restart",
+    "2-synced-module-shadows-an-import": "ask:child sync:add ask:child sync:add ask:child sync:remove ask:child",
+    "2-unsaved-library-file": "unsaved:lib/base.py unsaved:lib/stubpkg/_impl.py restart "
+                              "revert:lib/base.py revert:lib/stubpkg/_impl.py ask:child ask:stub",
+    "4-replaced-keeping-size-and-mtime": "ask:child ask:stub ask:dep in-place:lib/base.py ask:child "
+                                         "in-place:lib/stubpkg/_impl.py ask:stub restart",
+    "6-host-patch-of-jedi": "ask:child ask:stub patch ask:child ask:stub",
+}
+CHANGES = [("edit", VARYING), ("in-place", VARYING), ("upgrade", [None]), ("sync", ["add", "add", "remove"]),
+           ("paths", ["lib", "alt"]), ("unsaved", list(UNSAVED)), ("restart", [None])]
+HOSTILE_STORES = ["symlink", "foreign-owner", "world-writable", "directory-for-a-file"]
+LIBRARIES = list(SCENARIOS) + ["random", "2-bridges", "5-race", "7-fifo"] + [f"8-{c}" for c in HOSTILE_STORES]
+
+
+def random_steps(rng, count):
+    """`count` requests, most after a change. Changes are dealt from a shuffled deck of every kind,
+    so a short run has each; an unsaved text is reverted before anything else, and the last step
+    reads the disk store back in new processes."""
+    steps, deck = [], []
+    for _ in range(count):
+        if rng.random() < 0.7:
+            deck = deck or rng.sample(CHANGES, len(CHANGES))
+            action, args = deck.pop()
+            steps.append((action, rng.choice(args)))
+            if action == "unsaved":
+                steps.append(("revert", steps[-1][1]))
+        steps.append(("ask", rng.choice(list(REQUESTS))))
+    return steps + [("restart", None)]
+
+
+@pytest.fixture(scope="module", autouse=True)
+def jedi_cache_dir(tmp_path_factory):
+    old = jedi.settings.cache_directory
+    jedi.settings.cache_directory = str(tmp_path_factory.mktemp("jedi_cache"))
+    yield jedi.settings.cache_directory
+    jedi.settings.cache_directory = old
+
+
+@pytest.fixture(scope="module")
+def uncached(lsp):
+    b = uncached_bridge(lsp)
+    yield b
+    b.cleanup()
+
+
+@pytest.fixture(scope="module")
+def libraries(tmp_path_factory):
+    """Every test's library, written at once: a single wait until the files are old enough to be
+    cached by any measure of their age."""
+    # Each its own generator: a seed gives the same run whichever tests are selected.
+    made = {name: Library(tmp_path_factory.mktemp("lib"), random.Random(f"{SEED} {name}")) for name in LIBRARIES}
+    time.sleep(2.1)
+    return made
+
+
+@pytest.fixture
+def session(bridge, uncached, logs, libraries, run_python, monkeypatch):
+    def make(name, **options):
+        return Session(name, libraries[name], bridge, uncached, logs, run_python, monkeypatch, **options)
+
+    return make
+
+
+@pytest.mark.parametrize("name", list(SCENARIOS))
+def test_fault(session, name):
+    session(name).run(parse_steps(SCENARIOS[name]))
+
+
+def test_random_changes(session):
+    print(f"seed {SEED}, {STEPS} steps")
+    session("random").run(random_steps(random.Random(SEED), STEPS))
+
+
+def test_fault2_bridges_with_other_search_paths(lsp, session, bridge, uncached, logs, libraries):
+    library = libraries["2-bridges"]
+    session("2-bridges")
+    own, other = [library.lib], [library.alt, library.lib]
+    expected = []
+    for paths in (own, other, other):
+        uncached.update_sys_paths(paths)
+        expected.append(ask(uncached, logs, REQUESTS["child"]))
+    second, third = new_bridge(lsp), new_bridge(lsp)
+    try:
+        bridge.update_sys_paths(own)
+        second.update_sys_paths(other)
+        got = [ask(bridge, logs, REQUESTS["child"]), ask(second, logs, REQUESTS["child"])]
+        third.update_sys_paths(other)  # empties the memory part: the third reads the disk store
+        got.append(ask(third, logs, REQUESTS["child"]))
+    finally:
+        second.cleanup()
+        third.cleanup()
+    wrong = differences(["first bridge", "second bridge", "third bridge"], got, expected)
+    assert not wrong, wrong
+
+
+def marker(answer):
+    return next(c["label"] for c in answer["completions"] if c["label"].startswith("FROM_"))
+
+
+def test_fault5_update_sys_paths_racing_requests(session, bridge, uncached, libraries, monkeypatch):
+    """Requests on one thread while another switches the search paths: each answer must be whole
+    for the project it saw (its FROM_ name tells which)."""
+    library = libraries["5-race"]
+    session("5-race")
+    monkeypatch.setenv("LSP_BRIDGE_NO_PERSISTENT_CACHE", "1")  # the disk part has its own case
+    projects = [[library.lib], [library.alt, library.lib]]
+    expected = {}
+    for paths in projects:
+        uncached.update_sys_paths(paths)
+        answer = uncached.get_completions(REQUESTS["child"], 2, 6)
+        expected[marker(answer)] = answer
+    assert len(expected) == 2
+    switch, stop = threading.Semaphore(0), []
+
+    def switcher():
+        for i in range(10**6):
+            switch.acquire()
+            if stop:
+                return
+            bridge.update_sys_paths(projects[i % 2])
+
+    thread = threading.Thread(target=switcher)
+    thread.start()
+    rounds, wrong = 200, []
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)  # the threads take turns as often as the interpreter allows
+    try:
+        for n in range(rounds):
+            if n % 2 == 0:
+                switch.release()  # a switch runs while this request begins
+            answer = bridge.get_completions(REQUESTS["child"], 2, 6)
+            if answer != expected[marker(answer)]:
+                wrong.append(difference((answer, []), (expected[marker(answer)], [])))
+    finally:
+        sys.setswitchinterval(interval)
+        stop.append(True)
+        switch.release()
+        thread.join()
+    assert not wrong, f"{len(wrong)} of {rounds} answers mixed two projects, e.g. {wrong[0]}"
+
+
+# Where the store holds what another environment or a hostile folder left, the cache may note
+# what it passes over: these compare answers only.
+
+
+@pytest.mark.skipif(sys.version_info[:2] != (3, 9), reason="the other environment is Debian's 3.11")
+def test_fault3_other_environment_then_own(run_python, tmp_path):
+    venv = str(tmp_path / "venv311")
+    subprocess.run(["/usr/bin/python3", "-m", "venv", "--without-pip", venv], check=True)
+    conf = dict(cache=str(tmp_path / "jedi"), paths=[], requests=["zi"])
+    there = in_new_process(run_python, uncached=False, venv=venv, **conf)
+    assert "strict" in json.dumps(there), "jedi answered from the 3.11 environment"
+    expected = in_new_process(run_python, uncached=True, **conf)
+    got = in_new_process(run_python, uncached=False, **conf)
+    wrong = differences(["zi"], got, expected, logs=False)
+    assert not wrong, wrong
+
+
+def test_fault7_fifo_in_place_of_a_store_file(run_python, libraries, tmp_path):
+    library = libraries["7-fifo"]
+    conf = dict(lib=library.lib, cache=str(tmp_path / "jedi"), paths=[library.lib])
+    expected = in_new_process(run_python, uncached=True, **conf)
+    in_new_process(run_python, uncached=False, **conf)
+    files = [p for p in (tmp_path / "jedi" / STORE).rglob("*") if p.is_file()]
+    assert files, "the first run wrote the store"
+    for path in files:
+        path.unlink()
+        os.mkfifo(path)
+    try:
+        got = in_new_process(run_python, timeout=60, uncached=False, **conf)
+    except subprocess.TimeoutExpired:
+        pytest.fail(f"a run with FIFOs for its {len(files)} store files did not finish in 60 s", pytrace=False)
+    wrong = differences(REQUESTS, got, expected, logs=False)
+    assert not wrong, wrong
+
+
+def unrelated_files(folder, count=300):
+    """Files that are not the cache's: JSON ones and ones named like a writer's temporary file,
+    all a day old."""
+    day_ago = time.time_ns() - 86400 * 10**9
+    for i in range(count):
+        path = os.path.join(folder, f".tmp-{i:03d}" if i % 10 == 0 else f"unrelated-{i:03d}.json")
+        with open(path, "w") as f:
+            f.write(json.dumps({"owner": "someone else", "n": i}))
+        os.utime(path, ns=(day_ago, day_ago))
+
+
+def snapshot(folder):
+    found = {}
+    for where, dirs, names in os.walk(folder):
+        for name in dirs + names:
+            path = os.path.join(where, name)
+            st = os.lstat(path)
+            content = open(path, "rb").read() if os.path.isfile(path) and not os.path.islink(path) else None
+            found[os.path.relpath(path, folder)] = (st.st_mode, st.st_uid, st.st_size, st.st_mtime_ns, content)
+    return found
+
+
+@pytest.mark.parametrize("case", HOSTILE_STORES)
+def test_fault8_store_folder_not_the_caches_own(session, case, tmp_path, monkeypatch):
+    cache = tmp_path / "jedi"
+    store = cache / STORE
+    cache.mkdir()
+    monkeypatch.setattr(jedi.settings, "cache_directory", str(cache))
+    watched = store
+    if case == "symlink":
+        watched = tmp_path / "elsewhere"
+        watched.mkdir()
+        store.symlink_to(watched)
+    elif case != "directory-for-a-file":
+        store.mkdir()
+    if case != "directory-for-a-file":
+        unrelated_files(watched)
+    if case == "foreign-owner":
+        for path in [store, *store.iterdir()]:
+            os.chown(path, NOBODY, NOBODY)
+    elif case == "world-writable":
+        store.chmod(0o777)
+    # The cache's notes on a folder it refuses may differ from the uncached log: answers only.
+    steps = session(f"8-{case}", with_logs=False)
+    if case == "directory-for-a-file":
+        steps.run(parse_steps("ask:child ask:stub ask:client"))
+        for path in [p for p in store.rglob("*") if p.is_file()]:
+            path.unlink()
+            path.mkdir()
+            (path / "keep").write_text("not the cache's")
+        steps.run(parse_steps("paths:lib"))  # empties the memory part
+    before = snapshot(watched)
+    steps.run(parse_steps("ask:child ask:stub ask:client ask:base restart"))
+    after = snapshot(watched)
+    if case == "symlink":
+        assert sorted(set(after) - set(before)) == [], "written where the link points"
+    changed = sorted(name for name in before if after.get(name) != before[name])
+    assert not changed, f"{len(changed)} files not the cache's changed or went, e.g. {changed[:3]}"
