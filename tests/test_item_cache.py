@@ -238,3 +238,32 @@ def test_processes_share_the_store(run_python, tmp_path):
     assert len(stored) >= 3 and all(isinstance(json.load(open(p)), dict) for p in stored)
     for run in outputs + [reader]:
         assert json.loads(run.stdout) == json.loads(reference.stdout)
+
+
+HITS_SCRIPT = """
+import json, sys, threading
+from jedi.api.classes import Completion
+from corvane_master.python_server import lsp_bridge
+b = lsp_bridge.LSPBridge()
+for t in threading.enumerate():
+    if t.name == "LSP-corvane-preload":
+        t.join()
+runs = [0]
+def profile(frame, event, arg):
+    if event == "call" and frame.f_code is Completion.docstring.__code__:
+        runs[0] += 1
+sys.setprofile(profile)
+answer = b.get_completions("import os\\nos.", 2, 3)
+sys.setprofile(None)
+b.cleanup()
+print(json.dumps([len(answer["completions"]), runs[0]]))
+"""
+
+
+def test_a_new_bridge_in_a_new_process_is_served_from_the_store(run_python, tmp_path):
+    # Each bridge has a sync folder of its own: the store must not be tied to where it is.
+    shared = {"XDG_CACHE_HOME": str(tmp_path)}
+    first, second = (run_python(HITS_SCRIPT, env=shared) for _ in range(2))
+    assert first.returncode == second.returncode == 0, first.stderr + second.stderr
+    (items, computed_first), (same_items, computed_second) = json.loads(first.stdout), json.loads(second.stdout)
+    assert items == same_items and computed_first == items and computed_second < items / 10

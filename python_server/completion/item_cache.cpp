@@ -269,7 +269,7 @@ private:
     bool ready() {
         if (!checked_) {
             checked_ = true;
-            std::optional<JediState> jedi = JediState::of(script_);
+            std::optional<JediState> jedi = JediState::of(script_, library_.sync_folder());
             // A library file open in the editor: nothing is cached around its unsaved text.
             if (!jedi || library_.in_library(library_.script_path())) return false;
             jedi_.emplace(std::move(*jedi));

@@ -56,7 +56,7 @@ LoadedModule named(py::handle names) {
 
 }  // namespace
 
-std::optional<JediState> JediState::of(py::handle script) {
+std::optional<JediState> JediState::of(py::handle script, const std::string& sync_folder) {
     if (reinterpret_cast<PyObject*>(Py_TYPE(script.ptr())) != module("jedi").attr("Script").ptr()) return std::nullopt;
     if (!jedi_is_own()) return std::nullopt;
     JediState s;
@@ -71,8 +71,10 @@ std::optional<JediState> JediState::of(py::handle script) {
         parts.append(py::str(part));
     }
     for (py::handle entry : s.state_.attr("get_sys_path")()) {
-        s.search_path_.push_back(normalised_path(py::str(entry)));
-        parts.append(py::str(entry));
+        std::string path = normalised_path(py::str(entry));
+        s.search_path_.push_back(path);
+        if (!sync_folder.empty() && is_under(path, sync_folder)) path = "<sync>" + path.substr(sync_folder.size());
+        parts.append(py::str(path));
     }
     s.context_ = utf8(py::str("\n").attr("join")(parts));
     s.project_path_ = path_of(s.state_.attr("project").attr("path"));

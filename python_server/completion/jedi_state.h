@@ -27,8 +27,10 @@ bool is_text_on_disk(const std::string& path, py::handle code_lines);
 
 class JediState {
 public:
-    // The state of a real jedi.Script whose jedi classes are jedi's own; nothing otherwise.
-    static std::optional<JediState> of(py::handle script);
+    // The state of a real jedi.Script while jedi is its own; nothing otherwise. `sync_folder`
+    // (the bridge's private folder, another for every bridge) stands in the context by a fixed
+    // name: what it holds is checked by its names, not by where it is.
+    static std::optional<JediState> of(py::handle script, const std::string& sync_folder);
 
     // Everything besides files that decides what a name resolves to: this interpreter and jedi,
     // jedi's environment (the interpreter it inspects), and the search path in its order.
