@@ -1,8 +1,9 @@
-"""The cyclic collector's first threshold is 0 for the duration of each request, and only then:
-restored after it (exceptions included), never touched when the host had the collector off,
-never switched on or off, never restored over a setting the host made meanwhile, and never
-restored while another request, on any thread or nested, is still running. Requests back to back
-still leave the host's garbage its collections."""
+"""The cyclic collector's first threshold is 0 for the duration of each request (for the jedi
+requests, once they hold the jedi lock), and only then: restored after it (exceptions
+included), never touched when the host had the collector off, never switched on or off, never
+restored over a setting the host made meanwhile, and never restored while another request, on
+any thread or nested, is still running. Requests back to back still leave the host's garbage
+its collections."""
 import gc
 import os
 import sys
@@ -23,6 +24,7 @@ REQUESTS = [
     ("get_diagnostics", ("import os\n",)),
 ]
 IDS = [method for method, _ in REQUESTS]
+JEDI_REQUESTS, JEDI_IDS = REQUESTS[:3], IDS[:3]
 
 
 @pytest.fixture
@@ -155,6 +157,41 @@ def test_request_ending_on_another_thread_does_not_end_the_pause(bridge, seen):
         release.set()
         worker.join(60)
     assert at_end == [0]
+    assert gc.get_threshold() == thresholds
+
+
+@pytest.mark.parametrize("method, args", JEDI_REQUESTS, ids=JEDI_IDS)
+def test_request_waiting_for_the_jedi_lock_pauses_nothing(bridge, seen, logs, method, args):
+    """A request holds the lock with nothing paused (the host had the collector off when it
+    started); the host switches it on, and a second request that now waits for the lock must
+    leave the threshold alone until it has the lock."""
+    entered, release = threading.Event(), threading.Event()
+
+    def hold():
+        if threading.current_thread() is holder:
+            entered.set()
+            release.wait(60)
+
+    thresholds = gc.get_threshold()
+    seen.inside = hold
+    gc.disable()
+    holder = threading.Thread(target=bridge.get_completions, args=("import os\nos.pa", 2, 5))
+    waiter = threading.Thread(target=call, args=(bridge, method, args))
+    holder.start()
+    try:
+        assert entered.wait(60)
+        gc.enable()
+        waiter.start()
+        while not any(r.threadName == waiter.name for r in logs.records):
+            time.sleep(0.01)  # its request line is logged just before it asks for the lock
+        time.sleep(0.2)
+        waiting = (gc.get_threshold(), len(seen))
+    finally:
+        release.set()
+        holder.join(60)
+        waiter.join(60)
+    assert waiting == (thresholds, 0)  # and it has not reached jedi
+    assert seen[1:] == [(True, 0)]  # paused once it held the lock
     assert gc.get_threshold() == thresholds
 
 

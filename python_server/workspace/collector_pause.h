@@ -7,7 +7,7 @@
 
 namespace workspace {
 
-// Held for the whole of a request.
+// Held for the whole of a request (the jedi requests: from the moment they hold the jedi lock).
 // The pause is the collector's first threshold at 0 and nothing else: the collector's switch stays
 // the host's (and parso's, which switches it on after every cache file it loads). A process-wide
 // depth, changed only under the GIL, keeps one pause for overlapping requests (any thread,
