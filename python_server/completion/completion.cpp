@@ -43,7 +43,7 @@ bool in_import_alias(const workspace::Request& r) {
 }
 
 py::list completion_items(const workspace::Request& r) {
-    workspace::JediLock lock;  // also keeps a running warm-up from reading a half-synced file
+    workspace::RequestLock lock;  // also keeps a running warm-up from reading a half-synced file
     workspace::sync_if_needed(r);
     py::object word_prefix = r.self.attr("_get_word_prefix")(r.code, r.line, r.column);
     bool show_underscores = starts_with_underscore(word_prefix);

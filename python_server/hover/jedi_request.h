@@ -18,7 +18,7 @@ py::object jedi_request(const workspace::Request& r, pyobj::Name& request_format
     return workspace::answer(
         error_format,
         [&]() -> py::object {
-            workspace::JediLock lock;
+            workspace::RequestLock lock;
             py::object script = workspace::prepare_script(r);
             return body(r, script);
         },

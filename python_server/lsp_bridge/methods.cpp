@@ -20,7 +20,8 @@ using boundary::MethodSpec;
 
 #define ROW(name, ret, check_str, docname, body) boundary::method<&body>(name, "LSPBridge." name, ret, check_str, doc::docname)
 
-// The four requests run with the cyclic collector paused.
+// Diagnostics runs with the cyclic collector paused; the jedi requests pause it once they hold
+// the jedi lock (workspace::RequestLock), so that waiting for jedi pauses nothing.
 using workspace::with_collector_paused;
 
 constexpr MethodSpec kMethods[] = {
@@ -38,10 +39,10 @@ constexpr MethodSpec kMethods[] = {
     ROW("_is_module_name", "bool", false, is_module_name, workspace::is_module_name),
     ROW("sync_modules", "None", false, sync_modules, workspace::sync_modules),
     ROW("delete_module", nullptr, false, delete_module, workspace::delete_module),
-    ROW("get_completions", "Dict[str, Any]", false, get_completions, with_collector_paused<completion::get_completions>),
+    ROW("get_completions", "Dict[str, Any]", false, get_completions, completion::get_completions),
     ROW("set_workspace", nullptr, false, set_workspace, workspace::set_workspace),
-    ROW("get_signature_help", "Dict[str, Any]", false, get_signature_help, with_collector_paused<hover::get_signature_help>),
-    ROW("get_hover", "Dict[str, Any]", false, get_hover, with_collector_paused<hover::get_hover>),
+    ROW("get_signature_help", "Dict[str, Any]", false, get_signature_help, hover::get_signature_help),
+    ROW("get_hover", "Dict[str, Any]", false, get_hover, hover::get_hover),
     ROW("get_diagnostics", "Dict[str, Any]", false, get_diagnostics, with_collector_paused<diagnostics::get_diagnostics>),
     ROW("_run_pyflakes", "List[Dict[str, Any]]", false, run_pyflakes, diagnostics::run_pyflakes),
     ROW("_parse_pyflakes_message", "Optional[Dict[str, Any]]", false, parse_pyflakes_message,

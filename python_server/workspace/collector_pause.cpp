@@ -1,5 +1,7 @@
 #include "workspace/collector_pause.h"
 
+#include <chrono>
+
 #include "pyobj/calls.h"
 #include "pyobj/errors.h"
 #include "pyobj/names.h"
@@ -9,28 +11,122 @@ namespace workspace {
 
 namespace {
 
-// Requests running now, on every thread; read and changed only with the GIL held.
-Py_ssize_t g_depth = 0;
-// The outermost pause switched the collector off, so the last request out switches it back on.
-bool g_paused_by_us = false;
-// The collector's first threshold when the pause began. It is set to 0 for the pause as well:
-// parso calls gc.enable() after every cache file it unpickles, and a threshold of 0 keeps the
-// collector from running even then.
-long g_threshold0 = 0;
-// This thread's part of g_depth: after a fork only the forking thread is left in the child.
-thread_local Py_ssize_t t_depth = 0;
+using Clock = std::chrono::steady_clock;
 
-// Runs `body` with the gc module. Never throws: a failure is reported as unraisable
-// (sys.unraisablehook), and an error indicator already set is kept.
-template <class Body>
-void with_gc(Body&& body) noexcept {
+// Paused time after which the next boundary lifts the pause for a moment while other requests
+// run on: the host's garbage waits about this long, or one request if that is longer, for its
+// collection.
+constexpr Clock::duration kLiftAfter = std::chrono::milliseconds(500);
+
+struct Thresholds {
+    long first, second, third;
+    bool operator==(const Thresholds& o) const {
+        return first == o.first && second == o.second && third == o.third;
+    }
+};
+
+// All of it is read and changed only with the GIL held.
+// Requests running now, on every thread.
+Py_ssize_t g_depth = 0;
+// The pause is in force: the thresholds were set to `g_set`, and the host is owed `g_host_first`.
+bool g_paused = false;
+Thresholds g_set{};
+long g_host_first = 0;
+// When the pause in force began: right after CPython last had its chance to collect.
+Clock::time_point g_paused_at{};
+// One thread is at work on the collector; a collection it sets off runs finalizers and callbacks,
+// which may switch threads, so the boundaries of other requests meanwhile only count, and the
+// busy thread settles again with the depth as it finds it.
+bool g_busy = false;
+// This thread's part of g_depth, and whether it is the busy one: after a fork only the forking
+// thread is left in the child.
+thread_local Py_ssize_t t_depth = 0;
+thread_local bool t_busy = false;
+
+class Busy {
+public:
+    Busy() { g_busy = t_busy = true; }
+    ~Busy() { g_busy = t_busy = false; }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+};
+
+long to_long(py::handle value) {
+    long n = PyLong_AsLong(value.ptr());
+    if (n == -1 && PyErr_Occurred()) pyobj::throw_error();
+    return n;
+}
+
+Thresholds get_thresholds(py::handle gc) {
+    static pyobj::Name get_threshold("get_threshold");
+    py::tuple now = pyobj::call_method(gc, get_threshold);
+    return {to_long(now[0]), to_long(now[1]), to_long(now[2])};
+}
+
+void set_thresholds(py::handle gc, const Thresholds& t) {
+    static pyobj::Name set_threshold("set_threshold");
+    pyobj::call_method(gc, set_threshold, py::int_(t.first), py::int_(t.second), py::int_(t.third));
+}
+
+bool overdue() { return g_paused && Clock::now() - g_paused_at > kLiftAfter; }
+
+// A first threshold of 0 stops automatic collection whatever the switch says; gc.disable() would
+// be undone by parso's gc.enable() and would hide the host's own use of the switch.
+void begin(py::handle gc) {
+    static pyobj::Name isenabled("isenabled");
+    if (!pyobj::truthy(pyobj::call_method(gc, isenabled))) return;
+    Thresholds host = get_thresholds(gc);
+    if (host.first == 0) return;
+    Thresholds set{0, host.second, host.third};
+    set_thresholds(gc, set);
+    g_paused = true;
+    g_set = set;
+    g_host_first = host.first;
+    g_paused_at = Clock::now();
+}
+
+// Thresholds other than the ones the pause set are the host's own setting, and stand.
+void end(py::handle gc) {
+    g_paused = false;
+    Thresholds now = get_thresholds(gc);
+    if (now == g_set) set_thresholds(gc, {g_host_first, now.second, now.third});
+}
+
+// One GC-tracked allocation with the host's thresholds in force: CPython runs the collection its
+// own policy has due (its choice of generation, its callbacks), as it would at the host's next
+// allocation. A set, because lists, tuples and dicts may come from free lists, which bypass the
+// collector's count.
+void let_collect() { pyobj::steal(PySet_New(nullptr)); }
+
+// Brings the collector in line with the requests running now. Each pause starts with CPython's
+// chance to collect: requests back to back on one thread would otherwise never leave the host an
+// allocation with its threshold in force. Cheap when nothing is due, and what is due then is the
+// earlier requests' garbage, not this one's objects in use.
+void settle(py::handle gc) {
+    Busy busy;
+    if (g_depth > 0 && (!g_paused || overdue())) {
+        if (g_paused) end(gc);
+        let_collect();
+        if (g_depth > 0) begin(gc);
+    }
+    if (g_depth == 0 && g_paused) end(gc);
+}
+
+// Nothing to do at a boundary: the common case of a request inside a pause still young.
+bool in_line() { return g_depth > 0 ? g_paused && !overdue() : !g_paused; }
+
+// Runs `settle` with the gc module, unless another thread is at it. Never throws: a failure is
+// reported as unraisable (sys.unraisablehook), and an error indicator already set is kept (a
+// collection does not start while one is set).
+void settle_now() noexcept {
+    if (g_busy || in_line()) return;
     static pyobj::Name gc_name("gc");
     PyObject *type, *value, *traceback;
     PyErr_Fetch(&type, &value, &traceback);
     try {
         py::object gc = py::reinterpret_steal<py::object>(PyImport_GetModule(gc_name.get()));
         if (!gc) gc = pyobj::steal(PyImport_Import(gc_name.get()));
-        body(gc);
+        settle(gc);
     } catch (...) {
         pyobj::set_error_from_current_exception();
         PyErr_WriteUnraisable(nullptr);
@@ -38,35 +134,12 @@ void with_gc(Body&& body) noexcept {
     PyErr_Restore(type, value, traceback);
 }
 
-// gc.set_threshold(threshold0, *gc.get_threshold()[1:])
-void set_threshold0(py::handle gc, long threshold0) {
-    static pyobj::Name get_threshold("get_threshold"), set_threshold("set_threshold");
-    py::tuple now = pyobj::call_method(gc, get_threshold);
-    pyobj::call_method(gc, set_threshold, py::int_(threshold0), now[1], now[2]);
-}
-
-void pause(py::handle gc) {
-    static pyobj::Name isenabled("isenabled"), disable("disable"), get_threshold("get_threshold");
-    if (!pyobj::truthy(pyobj::call_method(gc, isenabled))) return;
-    long threshold0 = py::int_(pyobj::call_method(gc, get_threshold)[py::int_(0)]);
-    pyobj::call_method(gc, disable);
-    g_paused_by_us = true;
-    g_threshold0 = threshold0;
-    set_threshold0(gc, 0);
-}
-
-void resume(py::handle gc) {
-    static pyobj::Name enable("enable");
-    g_paused_by_us = false;
-    set_threshold0(gc, g_threshold0);
-    pyobj::call_method(gc, enable);
-}
-
-// A child forked while other threads were in requests would keep their depth, and so the
-// collector off, for good: the child starts from the forking thread's own depth.
+// A child forked while other threads were in requests would keep their depth, and so the pause,
+// for good: the child starts from the forking thread's own depth.
 PyObject* after_fork_in_child(PyObject*, PyObject*) {
     g_depth = t_depth;
-    if (g_depth == 0 && g_paused_by_us) with_gc(resume);
+    g_busy = t_busy;
+    settle_now();
     Py_RETURN_NONE;
 }
 
@@ -91,15 +164,15 @@ void register_fork_hook() noexcept {
 
 CollectorPause::CollectorPause() {
     ++t_depth;
-    if (g_depth++ > 0) return;
+    ++g_depth;
     register_fork_hook();
-    with_gc(pause);
+    settle_now();
 }
 
 CollectorPause::~CollectorPause() {
     --t_depth;
-    if (--g_depth > 0 || !g_paused_by_us) return;
-    with_gc(resume);
+    --g_depth;
+    settle_now();
 }
 
 }  // namespace workspace

@@ -1,5 +1,5 @@
 // Python's cyclic collector is paused while a request runs: each collection walks jedi's and
-// pyflakes' long-lived objects, which can cost a third of a large request. The request's own
+// pyflakes' long-lived objects, which can cost half of a large request. The request's own
 // cycles are collected by the first collection after it.
 #pragma once
 
@@ -7,11 +7,20 @@
 
 namespace workspace {
 
-// Held for the whole of a request. A process-wide depth, changed only under the GIL, makes the
-// outermost pause the one that acts: it disables the collector if it was enabled and re-enables
-// it when the last overlapping request (any thread, re-entrant calls included) has ended, so no
-// request sees it switched back on early. Never raises: if the collector cannot be read or
-// switched, the request runs with it as it is.
+// Held for the whole of a request (the jedi requests: from the moment they hold the jedi lock).
+// The pause is the collector's first threshold at 0 and nothing else: the collector's switch stays
+// the host's (and parso's, which switches it on after every cache file it loads). A process-wide
+// depth, changed only under the GIL, keeps one pause for overlapping requests (any thread,
+// re-entrant calls included). Each start and end of a request is a boundary where the pause is
+// brought in line:
+// - the first request in lets CPython run whatever collection is due, then pauses, if the host
+//   has the collector on and a first threshold that is not 0 (otherwise there is nothing to pause);
+// - the last request out gives the host its first threshold back, but only if the thresholds are
+//   still the ones the pause set: a gc.set_threshold() the host made meanwhile stays in force, as
+//   does a gc.disable();
+// - a boundary that finds the pause in force for longer than half a second lifts it for a moment
+//   and lets CPython collect, so requests that keep overlapping cannot starve the host's garbage.
+// Never raises: if the collector cannot be read or changed, the request runs with it as it is.
 class CollectorPause {
 public:
     CollectorPause();

@@ -4,6 +4,8 @@
 
 #include "boundary/args.h"
 #include "pyobj/log.h"
+#include "workspace/collector_pause.h"
+#include "workspace/jedi_lock.h"
 
 namespace workspace {
 
@@ -18,6 +20,14 @@ namespace workspace {
     P(dirty_files, Dict, none, "Optional[Dict[str, str]]")
 BOUNDARY_ARGS(Request, WORKSPACE_REQUEST_PARAMS);
 #undef WORKSPACE_REQUEST_PARAMS
+
+// What a jedi request holds while it uses jedi: the jedi lock, then the collector pause. A
+// request still waiting for the lock keeps nothing paused; the pause ends before the lock is
+// released.
+struct RequestLock {
+    JediLock jedi;
+    CollectorPause pause;
+};
 
 // ValueError "code must be a string" / "line must be a positive integer (1-based)" /
 // "column must be a non-negative integer (0-based)", checked in that order.

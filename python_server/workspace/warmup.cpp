@@ -1,5 +1,7 @@
 // Warm-up: one completion on the host's own module so jedi's caches hold it before the editor
-// asks.
+// asks. It takes the jedi lock but not the collector pause: it is no request, nobody waits for
+// its answer, and it runs for a second or more while the host starts up, which a pause would
+// leave without collections all that time.
 #include "workspace/methods.h"
 #include "pyobj/log.h"
 #include "workspace/jedi_lock.h"
