@@ -10,6 +10,7 @@ import textwrap
 import pytest
 
 from support import DEVHOST, MODULE_NAME, ROOT, captured_logs, new_bridge
+from support.item_answers import uncached_bridge
 
 
 @pytest.fixture(scope="session")
@@ -29,6 +30,25 @@ def bridge(lsp):
     b = new_bridge(lsp)
     yield b
     b.cleanup()
+
+
+@pytest.fixture(scope="module")
+def uncached(lsp):
+    """A bridge that answers without the completion item cache, for comparing answers."""
+    b = uncached_bridge(lsp)
+    yield b
+    b.cleanup()
+
+
+@pytest.fixture(scope="module")
+def jedi_cache_dir(tmp_path_factory):
+    """Keeps the user's jedi cache untouched: jedi's parser cache and the item store go here."""
+    import jedi
+
+    old = jedi.settings.cache_directory
+    jedi.settings.cache_directory = str(tmp_path_factory.mktemp("jedi_cache"))
+    yield jedi.settings.cache_directory
+    jedi.settings.cache_directory = old
 
 
 @pytest.fixture

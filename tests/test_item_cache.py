@@ -36,26 +36,8 @@ OTHER_CASES = [
 ]
 
 
-@pytest.fixture(scope="module", autouse=True)
-def jedi_cache_dir(tmp_path_factory):
-    """Keeps the user's jedi cache untouched: jedi's parser cache and the item store go here."""
-    old = jedi.settings.cache_directory
-    jedi.settings.cache_directory = str(tmp_path_factory.mktemp("jedi_cache"))
-    yield jedi.settings.cache_directory
-    jedi.settings.cache_directory = old
-
-
-@pytest.fixture(scope="module")
-def uncached(lsp, bridge):
-    """A bridge whose own instance overrides _format_signature with the same function, which
-    keeps the cache out of its requests."""
-    b = lsp.LSPBridge()
-    for t in threading.enumerate():
-        if t.name == "LSP-corvane-preload":
-            t.join()
-    b._format_signature = lambda signature: lsp.LSPBridge._format_signature(b, signature)
-    yield b
-    b.cleanup()
+# jedi's parser cache and the item store go to a folder of the module's own (conftest).
+pytestmark = pytest.mark.usefixtures("jedi_cache_dir")
 
 
 def store_files(cache_dir):

@@ -318,19 +318,7 @@ def random_steps(rng, count):
     return steps + [("restart", None)]
 
 
-@pytest.fixture(scope="module", autouse=True)
-def jedi_cache_dir(tmp_path_factory):
-    old = jedi.settings.cache_directory
-    jedi.settings.cache_directory = str(tmp_path_factory.mktemp("jedi_cache"))
-    yield jedi.settings.cache_directory
-    jedi.settings.cache_directory = old
-
-
-@pytest.fixture(scope="module")
-def uncached(lsp):
-    b = uncached_bridge(lsp)
-    yield b
-    b.cleanup()
+pytestmark = pytest.mark.usefixtures("jedi_cache_dir")
 
 
 @pytest.fixture(scope="module")
