@@ -182,8 +182,10 @@ def test_request_waiting_for_the_jedi_lock_pauses_nothing(bridge, seen, logs, me
         assert entered.wait(60)
         gc.enable()
         waiter.start()
-        while not any(r.threadName == waiter.name for r in logs.records):
-            time.sleep(0.01)  # its request line is logged just before it asks for the lock
+        for _ in range(6000):  # its request line is logged just before it asks for the lock
+            if any(r.threadName == waiter.name for r in logs.records):
+                break
+            time.sleep(0.01)
         time.sleep(0.2)
         waiting = (gc.get_threshold(), len(seen))
     finally:
