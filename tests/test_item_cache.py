@@ -151,21 +151,24 @@ def test_failing_jedi_part_is_answered_as_uncached_and_not_kept(bridge, uncached
 
 @pytest.mark.parametrize(
     "content",
-    [b'{"format": 1, "python": ', b"[]", b"\xff\xfe", None],
-    ids=["truncated", "not-an-object", "not-utf8", "foreign-version"],
+    [b'{"format": 1, "python": ', b"[]", b"\xff\xfe", ("python", "2.7.0"),
+     ("files", [["/", 0, 10**30, 0, 0, 0, True]])],
+    ids=["truncated", "not-an-object", "not-utf8", "foreign-version", "number-out-of-range"],
 )
 def test_unusable_store_file_is_ignored_and_rewritten(bridge, uncached, logs, jedi_cache_dir, content):
     code = "import base64\nbase64."
+    bridge.update_sys_paths([])  # the search path of the request below, as stored
     ask(bridge, logs, code)
     files = [p for p in store_files(jedi_cache_dir) if b"base64.py" in open(p, "rb").read()]
     assert files
     for path in files:
-        if content is None:
+        text = content
+        if isinstance(content, tuple):  # one field of a well-formed file replaced
             data = json.load(open(path))
-            data["python"] = "2.7.0"
-            content = json.dumps(data).encode()
+            data[content[0]] = content[1]
+            text = json.dumps(data).encode()
         with open(path, "wb") as f:
-            f.write(content)
+            f.write(text)
     bridge.update_sys_paths([])  # empties the in-memory cache: the next request reads the disk
     answer = ask(bridge, logs, code)
     ignored = [r.args[0] for r in logs.records if "Ignoring completion item cache file" in r.msg]

@@ -141,16 +141,27 @@ std::optional<Deps> deps_from_json(py::handle files, py::handle names) {
             continue;
         }
         if (py::len(row) != 7) return std::nullopt;
-        for (size_t i = 1; i < 7; ++i) {
-            if (!PyLong_CheckExact(py::handle(row[py::int_(i)]).ptr()) && !PyBool_Check(py::handle(row[py::int_(i)]).ptr())) return std::nullopt;
+        // Checked conversions: a number out of range raises, and the file is ignored.
+        auto number = [&row](int i) {
+            long long n = PyLong_AsLongLong(PyList_GET_ITEM(row.ptr(), i));
+            if (n == -1 && PyErr_Occurred()) pyobj::throw_error();
+            return static_cast<int64_t>(n);
+        };
+        auto unsigned_number = [&row](int i) {
+            unsigned long long n = PyLong_AsUnsignedLongLong(PyList_GET_ITEM(row.ptr(), i));
+            if (n == static_cast<unsigned long long>(-1) && PyErr_Occurred()) pyobj::throw_error();
+            return static_cast<uint64_t>(n);
+        };
+        for (int i = 1; i < 7; ++i) {
+            if (!PyLong_Check(PyList_GET_ITEM(row.ptr(), i))) return std::nullopt;
         }
         FileState state;
-        state.size = row[py::int_(1)].cast<int64_t>();
-        state.mtime_ns = row[py::int_(2)].cast<int64_t>();
-        state.ctime_ns = row[py::int_(3)].cast<int64_t>();
-        state.ino = row[py::int_(4)].cast<uint64_t>();
-        state.dev = row[py::int_(5)].cast<uint64_t>();
-        state.is_dir = pyobj::truthy(row[py::int_(6)]);
+        state.size = number(1);
+        state.mtime_ns = number(2);
+        state.ctime_ns = number(3);
+        state.ino = unsigned_number(4);
+        state.dev = unsigned_number(5);
+        state.is_dir = pyobj::truthy(PyList_GET_ITEM(row.ptr(), 6));
         deps.files[path] = state;
     }
     for (py::handle name : names) {
