@@ -24,6 +24,7 @@ namespace completion {
 namespace {
 
 using pyobj::Name;
+using pyobj::utf8;
 
 // The whole cache holds at most this many items; the least recently used modules go first.
 constexpr Py_ssize_t kMaxEntries = 40000;
@@ -71,13 +72,6 @@ int64_t now_ns() {
     struct timespec ts {};
     clock_gettime(CLOCK_REALTIME, &ts);
     return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-std::string utf8(py::handle text) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
-    if (!data) pyobj::throw_error();
-    return std::string(data, static_cast<size_t>(size));
 }
 
 py::object type_in(const char* module, const char* name) { return py::module_::import(module).attr(name); }

@@ -12,15 +12,9 @@ namespace completion {
 namespace {
 
 using pyobj::Name;
+using pyobj::utf8;
 
 py::module_ module(const char* name) { return py::module_::import(name); }
-
-std::string utf8(py::handle text) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
-    if (!data) pyobj::throw_error();
-    return std::string(data, static_cast<size_t>(size));
-}
 
 // A path object or str as a normalised path; "" for anything else.
 std::string path_of(py::handle value) {

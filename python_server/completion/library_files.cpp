@@ -14,11 +14,7 @@ std::string normalised_path(py::handle path) {
     if (!PyUnicode_Check(path.ptr()) || PyUnicode_GET_LENGTH(path.ptr()) == 0) return std::string();
     // The real os.path, not the module global: the cache makes no call a test could observe.
     py::object os_path = py::module_::import("os.path");
-    py::object full = pyobj::call_method(os_path, normpath, pyobj::call_method(os_path, abspath, path));
-    Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(full.ptr(), &size);
-    if (!text) pyobj::throw_error();
-    return std::string(text, static_cast<size_t>(size));
+    return pyobj::utf8(pyobj::call_method(os_path, normpath, pyobj::call_method(os_path, abspath, path)));
 }
 
 bool is_under(const std::string& path, const std::string& root) {

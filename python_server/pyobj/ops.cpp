@@ -44,4 +44,11 @@ void require_str_result(py::handle result, bool accept_subclasses) {
     throw_error();
 }
 
+std::string utf8(py::handle text) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
+    if (!data) throw_error();
+    return std::string(data, static_cast<size_t>(size));
+}
+
 }  // namespace pyobj

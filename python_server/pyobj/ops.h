@@ -2,6 +2,8 @@
 // would raise.
 #pragma once
 
+#include <string>
+
 #include "pyobj/errors.h"
 
 namespace pyobj {
@@ -26,6 +28,9 @@ void set_item(py::handle dict, py::handle key, py::handle value);
 
 // format(value, ""): str as is, anything else by its own __format__.
 py::str format_value(py::handle value);
+
+// The UTF-8 bytes of a str (UnicodeEncodeError for lone surrogates).
+std::string utf8(py::handle text);
 
 // Concatenation of str parts, as "a" + b + "c" would build it.
 template <class... Parts>
