@@ -1,15 +1,12 @@
 // The one formatter of a jedi signature: the parameter list and return annotation, without the
 // callable's name. Used by completion details, hover blocks and signature help.
+#include "hover/detail_errors.h"
 #include "hover/methods.h"
 #include "pyobj/ops.h"
 
 namespace hover {
 
 namespace {
-
-py::object attribute_or_type_error() {
-    return py::make_tuple(py::handle(PyExc_AttributeError), py::handle(PyExc_TypeError));
-}
 
 py::object from_full_text(py::handle signature) {
     py::object full_sig = signature.attr("to_string")();
@@ -35,7 +32,7 @@ py::object from_params(py::handle signature) {
 
 py::object format_signature(const SignatureArgs& a) {
     py::handle signature = a.signature;
-    py::object types = attribute_or_type_error();
+    py::object types = detail_errors();
     return pyobj::except(
         types.ptr(), [&] { return from_full_text(signature); },
         [&](py::error_already_set&) {

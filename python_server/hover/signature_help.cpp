@@ -1,8 +1,9 @@
 // The signature-help request: the first signature jedi reports for the call at the cursor, in
 // the shape of a Monaco signature, and the index of the parameter the cursor is on.
+#include "hover/detail_errors.h"
 #include "hover/jedi_request.h"
-#include "hover/names.h"
 #include "hover/methods.h"
+#include "hover/names.h"
 #include "pyobj/calls.h"
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
@@ -10,11 +11,6 @@
 namespace hover {
 
 namespace {
-
-// The failures a missing or odd detail of a jedi object raises; they cost only that detail.
-py::object detail_errors() {
-    return py::make_tuple(py::handle(PyExc_AttributeError), py::handle(PyExc_TypeError));
-}
 
 py::dict help_result(py::handle signatures, py::handle active_parameter, py::handle error) {
     py::dict result;
