@@ -72,7 +72,7 @@ py::object check_unresolved_imports(const CodeModuleArgs& a) {
     return std::move(diagnostics);
 }
 
-py::object can_resolve_import(const ModuleNameArgs& a) {
+py::object can_resolve_import(const workspace::ModuleNameArgs& a) {
     static pyobj::Name sys_name("sys"), modules("modules"), temp_dir("_temp_dir"), name_attr("name"),
         os_name("os"), path("path"), join("join"), exists("exists"), importlib_name("importlib"), util("util"),
         find_spec("find_spec");

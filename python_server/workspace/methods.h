@@ -26,6 +26,7 @@ BOUNDARY_ARGS(PathArgs, WORKSPACE_PATH_PARAMS);
 BOUNDARY_ARGS(SyncArgs, WORKSPACE_SYNC_PARAMS);
 #undef WORKSPACE_SYNC_PARAMS
 
+// Also the parameters of diagnostics' _can_resolve_import.
 #define WORKSPACE_MODULE_NAME_PARAMS(P) P(self, Untyped, required, nullptr) P(module_name, Str, required, nullptr)
 BOUNDARY_ARGS(ModuleNameArgs, WORKSPACE_MODULE_NAME_PARAMS);
 #undef WORKSPACE_MODULE_NAME_PARAMS
