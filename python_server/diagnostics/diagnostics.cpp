@@ -5,13 +5,20 @@
 #include "diagnostics/methods.h"
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
-#include "workspace/request.h"
+#include "workspace/answer.h"
 
 namespace diagnostics {
 
 using pyobj::global;
 
 namespace {
+
+py::dict result(py::object diagnostics, py::object error) {
+    py::dict answer;
+    answer["diagnostics"] = std::move(diagnostics);
+    answer["error"] = std::move(error);
+    return answer;
+}
 
 // "<module_name>" for a named module, else "<editor>": a label only, never a real file.
 py::object analysis_filename(py::handle module_name) {
@@ -61,10 +68,7 @@ py::object diagnose(py::handle self, py::handle code, py::handle module_name) {
     }
     // Errors first; list.sort is stable with reverse=True, so equal severities keep their order.
     diagnostics.attr("sort")(py::arg("key") = make_sort_key(), py::arg("reverse") = true);
-    py::dict result;
-    result["diagnostics"] = diagnostics;
-    result["error"] = py::none();
-    return std::move(result);
+    return result(diagnostics, py::none());
 }
 
 }  // namespace
@@ -74,12 +78,7 @@ py::object get_diagnostics(const CodeModuleArgs& a) {
     pyobj::debug(PYOBJ_NAME("[LSP] Request: get_diagnostics, code_length=%d"), py::int_(py::len(code)));
     return workspace::answer(
         PYOBJ_NAME("[LSP] Error in get_diagnostics: %s"), [&] { return diagnose(self, code, module_name); },
-        [](py::str text) -> py::object {
-            py::dict result;
-            result["diagnostics"] = py::list();
-            result["error"] = text;
-            return std::move(result);
-        });
+        [](py::str text) -> py::object { return result(py::list(), std::move(text)); });
 }
 
 }  // namespace diagnostics

@@ -1,9 +1,10 @@
 // The steps the jedi requests share: position checks, sync, the script path and the
-// jedi.Script, and the answer of a failed request.
+// jedi.Script. The answer of a failed request is workspace/answer.h.
 #pragma once
 
 #include "boundary/args.h"
 #include "pyobj/log.h"
+#include "workspace/answer.h"
 #include "workspace/collector_pause.h"
 #include "workspace/jedi_lock.h"
 
@@ -48,17 +49,5 @@ py::object call_at_position(py::handle script, pyobj::Name& name, const Request&
 // validate, sync, then the script: the preamble of hover and signature help. The caller holds
 // the JediLock, which also keeps a running warm-up from reading a file half-written.
 py::object prepare_script(const Request& r);
-
-// Runs a request body; any Exception becomes one error line (`error_format` with the error
-// text) and the answer `failure(error_text)`. An empty exception text is replaced by the class
-// name, so a failure never looks like success to a caller testing `error` for truth.
-template <class Body, class Failure>
-py::object answer(pyobj::Name& error_format, Body&& body, Failure&& failure) {
-    return pyobj::except_exception(std::forward<Body>(body), [&](py::error_already_set& e) -> py::object {
-        py::str text = pyobj::error_text(e);
-        pyobj::error(error_format, text);
-        return failure(text);
-    });
-}
 
 }  // namespace workspace
