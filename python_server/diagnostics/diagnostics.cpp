@@ -45,7 +45,6 @@ py::dict syntax_error_marker(const py::error_already_set& e) {
 
 py::object diagnose(py::handle self, py::handle code, py::handle module_name) {
     static pyobj::Name ast_name("ast"), parse("parse"), flag("PYFLAKES_AVAILABLE"), extend("extend");
-    if (!PyUnicode_Check(code.ptr())) pyobj::raise(PyExc_ValueError, "code must be a string");
     py::list diagnostics;
     py::object filename = analysis_filename(module_name);
     bool syntax_ok = pyobj::except(

@@ -8,16 +8,12 @@
 namespace workspace {
 
 namespace {
-bool is_int_at_least(py::handle value, long minimum) {
-    if (!PyLong_Check(value.ptr())) return false;
-    return pyobj::compare(value, py::int_(minimum), Py_GE);
-}
+bool is_at_least(py::handle value, long minimum) { return pyobj::compare(value, py::int_(minimum), Py_GE); }
 }  // namespace
 
 void validate(const Request& r) {
-    if (!PyUnicode_Check(r.code.ptr())) pyobj::raise(PyExc_ValueError, "code must be a string");
-    if (!is_int_at_least(r.line, 1)) pyobj::raise(PyExc_ValueError, "line must be a positive integer (1-based)");
-    if (!is_int_at_least(r.column, 0)) pyobj::raise(PyExc_ValueError, "column must be a non-negative integer (0-based)");
+    if (!is_at_least(r.line, 1)) pyobj::raise(PyExc_ValueError, "line must be a positive integer (1-based)");
+    if (!is_at_least(r.column, 0)) pyobj::raise(PyExc_ValueError, "column must be a non-negative integer (0-based)");
 }
 
 void sync_if_needed(const Request& r) {

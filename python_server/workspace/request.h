@@ -30,8 +30,9 @@ struct RequestLock {
     CollectorPause pause;
 };
 
-// ValueError "code must be a string" / "line must be a positive integer (1-based)" /
-// "column must be a non-negative integer (0-based)", checked in that order.
+// ValueError "line must be a positive integer (1-based)" / "column must be a non-negative
+// integer (0-based)", checked in that order. The binder has made code a str and line and
+// column ints.
 void validate(const Request& r);
 
 // self.sync_modules(modules or {}, dirty_files) when either is non-empty.
