@@ -4,7 +4,6 @@
 #include "completion/item_cache.h"
 #include "completion/methods.h"
 #include "pyobj/log.h"
-#include "workspace/jedi_lock.h"
 #include "workspace/request.h"
 
 namespace completion {
@@ -42,13 +41,8 @@ bool in_import_alias(const workspace::Request& r) {
     return !pyobj::global("IMPORT_ALIAS_PATTERN").attr("match")(before_cursor).is_none();
 }
 
-py::list completion_items(const workspace::Request& r) {
-    workspace::RequestLock lock;  // also keeps a running warm-up from reading a half-synced file
-    workspace::sync_if_needed(r);
-    py::object word_prefix = r.self.attr("_get_word_prefix")(r.code, r.line, r.column);
-    bool show_underscores = starts_with_underscore(word_prefix);
-    py::object path = workspace::script_path(r);
-    py::object script = workspace::new_script(r, path);
+// The items, through the cache, which is made before jedi is asked.
+py::list completion_items(const workspace::Request& r, py::handle path, py::handle script, bool show_underscores) {
     ItemCache cache(r.self, path, script);
     static pyobj::Name complete("complete");
     py::object completions = workspace::call_at_position(script, complete, r);
@@ -74,21 +68,29 @@ void log_response(const py::list& items) {
 }  // namespace
 
 py::object get_completions(const workspace::Request& r) {
-    pyobj::debug(PYOBJ_NAME("[LSP] Request: get_completions %s"), request_info(r));
-    return workspace::answer(
-        PYOBJ_NAME("[LSP] Error in get_completions: %s"),
-        [&]() -> py::object {
-            workspace::validate(r);
-            if (in_import_alias(r)) {
-                pyobj::debug(PYOBJ_NAME("[LSP] In import alias context, returning empty completions"));
-                return result(py::list(), py::none());
-            }
-            py::list items = completion_items(r);
-            py::dict response = result(items, py::none());
-            log_response(items);
-            return response;
-        },
-        [](py::str error) { return result(py::list(), std::move(error)); });
+    bool show_underscores = false;
+    workspace::JediRequest request(PYOBJ_NAME("[LSP] Error in get_completions: %s"));
+    request.log_request = [&] { pyobj::debug(PYOBJ_NAME("[LSP] Request: get_completions %s"), request_info(r)); };
+    request.answer_without_jedi = [&]() -> py::object {
+        if (!in_import_alias(r)) return py::object();
+        pyobj::debug(PYOBJ_NAME("[LSP] In import alias context, returning empty completions"));
+        return result(py::list(), py::none());
+    };
+    // Underscore names are offered only while the typed word begins with "_".
+    request.after_sync = [&] {
+        py::object word_prefix = r.self.attr("_get_word_prefix")(r.code, r.line, r.column);
+        show_underscores = starts_with_underscore(word_prefix);
+    };
+    request.ask = [&](py::handle path, py::handle script) -> py::object {
+        return completion_items(r, path, script, show_underscores);
+    };
+    request.respond = [](py::object items) -> py::object {
+        py::dict response = result(items, py::none());
+        log_response(py::reinterpret_borrow<py::list>(items));
+        return std::move(response);
+    };
+    request.failure = [](py::str error) -> py::object { return result(py::list(), std::move(error)); };
+    return workspace::run_jedi_request(r, request);
 }
 
 }  // namespace completion

@@ -1,6 +1,5 @@
 // The hover request: jedi's inference at the cursor, one part per definition in the compact or
 // the detailed layout, and jedi's help as the fallback when inference finds nothing.
-#include "hover/jedi_request.h"
 #include "hover/markdown.h"
 #include "hover/methods.h"
 #include "pyobj/calls.h"
@@ -104,14 +103,17 @@ py::dict help_fallback(py::handle script, const workspace::Request& r) {
 }  // namespace
 
 py::object get_hover(const workspace::Request& r) {
-    return jedi_request(
-        r, PYOBJ_NAME("[LSP] Request: get_hover line=%d, column=%d, path=%s"), PYOBJ_NAME("[LSP] Error in get_hover: %s"),
-        [](const workspace::Request& r, py::handle script) -> py::object {
-            py::object inferred = workspace::call_at_position(script, names::infer, r);
-            if (!pyobj::truthy(inferred)) return help_fallback(script, r);
-            return from_inferred(r.self, inferred);
-        },
-        [](py::handle error) -> py::object { return hover_result(py::none(), error); });
+    workspace::JediRequest request(PYOBJ_NAME("[LSP] Error in get_hover: %s"));
+    request.log_request = [&] {
+        pyobj::debug(PYOBJ_NAME("[LSP] Request: get_hover line=%d, column=%d, path=%s"), r.line, r.column, r.path);
+    };
+    request.ask = [&](py::handle, py::handle script) -> py::object {
+        py::object inferred = workspace::call_at_position(script, names::infer, r);
+        if (!pyobj::truthy(inferred)) return help_fallback(script, r);
+        return from_inferred(r.self, inferred);
+    };
+    request.failure = [](py::str error) -> py::object { return hover_result(py::none(), error); };
+    return workspace::run_jedi_request(r, request);
 }
 
 }  // namespace hover

@@ -1,7 +1,6 @@
 // The signature-help request: the first signature jedi reports for the call at the cursor, in
 // the shape of a Monaco signature, and the index of the parameter the cursor is on.
 #include "hover/detail_errors.h"
-#include "hover/jedi_request.h"
 #include "hover/methods.h"
 #include "hover/names.h"
 #include "pyobj/calls.h"
@@ -71,17 +70,21 @@ py::dict from_signature(py::handle self, py::handle sig) {
 }  // namespace
 
 py::object get_signature_help(const workspace::Request& r) {
-    return jedi_request(
-        r, PYOBJ_NAME("[LSP] Request: get_signature_help line=%d, column=%d, path=%s"), PYOBJ_NAME("[LSP] Error in get_signature_help: %s"),
-        [](const workspace::Request& r, py::handle script) -> py::object {
-            py::object signatures = workspace::call_at_position(script, names::get_signatures, r);
-            if (!pyobj::truthy(signatures)) {
-                pyobj::debug(PYOBJ_NAME("[LSP] No signatures found"));
-                return help_result(py::list(), py::int_(0), py::none());
-            }
-            return from_signature(r.self, signatures[py::int_(0)]);
-        },
-        [](py::handle error) -> py::object { return help_result(py::list(), py::int_(0), error); });
+    workspace::JediRequest request(PYOBJ_NAME("[LSP] Error in get_signature_help: %s"));
+    request.log_request = [&] {
+        pyobj::debug(PYOBJ_NAME("[LSP] Request: get_signature_help line=%d, column=%d, path=%s"), r.line, r.column,
+                     r.path);
+    };
+    request.ask = [&](py::handle, py::handle script) -> py::object {
+        py::object signatures = workspace::call_at_position(script, names::get_signatures, r);
+        if (!pyobj::truthy(signatures)) {
+            pyobj::debug(PYOBJ_NAME("[LSP] No signatures found"));
+            return help_result(py::list(), py::int_(0), py::none());
+        }
+        return from_signature(r.self, signatures[py::int_(0)]);
+    };
+    request.failure = [](py::str error) -> py::object { return help_result(py::list(), py::int_(0), error); };
+    return workspace::run_jedi_request(r, request);
 }
 
 }  // namespace hover

@@ -2,14 +2,14 @@
 #include "pyobj/calls.h"
 #include "pyobj/globals.h"
 #include "pyobj/ops.h"
-#include "workspace/jedi_lock.h"
+#include "workspace/answer.h"
 #include "workspace/module_files.h"
 
 namespace workspace {
 
 namespace {
+
 bool is_at_least(py::handle value, long minimum) { return pyobj::compare(value, py::int_(minimum), Py_GE); }
-}  // namespace
 
 void validate(const Request& r) {
     if (!is_at_least(r.line, 1)) pyobj::raise(PyExc_ValueError, "line must be a positive integer (1-based)");
@@ -39,16 +39,36 @@ py::object new_script(const Request& r, py::handle path) {
     return pyobj::call_kw(factory, keywords, r.code, path, pyobj::attr(r.self, project));
 }
 
+}  // namespace
+
+py::object run_jedi_request(const Request& r, const JediRequest& request) {
+    request.log_request();
+    return answer(
+        request.error_format,
+        [&]() -> py::object {
+            // Neither needs jedi, so neither waits for it.
+            validate(r);
+            if (request.answer_without_jedi) {
+                py::object early = request.answer_without_jedi();
+                if (early) return early;
+            }
+            py::object asked;
+            {
+                RequestLock lock;
+                sync_if_needed(r);
+                if (request.after_sync) request.after_sync();
+                py::object path = script_path(r);
+                py::object script = new_script(r, path);
+                asked = request.ask(path, script);
+            }
+            return request.respond ? request.respond(std::move(asked)) : asked;
+        },
+        request.failure);
+}
+
 py::object call_at_position(py::handle script, pyobj::Name& name, const Request& r) {
     static pyobj::KeywordNames keywords{"line", "column"};
     return pyobj::call_method_kw(script, name, &keywords, r.line, r.column);
-}
-
-py::object prepare_script(const Request& r) {
-    validate(r);
-    sync_if_needed(r);
-    py::object path = script_path(r);
-    return new_script(r, path);
 }
 
 }  // namespace workspace
