@@ -11,6 +11,8 @@ import time
 import jedi
 import pytest
 
+from support import DEVHOST
+
 STDLIB_MODULES = """os sys json re collections itertools functools math string random datetime time
     pathlib typing io shutil subprocess logging argparse csv enum abc copy pickle struct socket
     threading queue heapq bisect hashlib base64 textwrap glob fnmatch tempfile uuid decimal fractions
@@ -188,13 +190,14 @@ def test_unwritable_store_changes_no_answer(bridge, uncached, logs, tmp_path, mo
     assert answer == ask(uncached, logs, code)[0]
 
 
+# The processes below take their bridge from the tests' support package.
+IN_NEW_PROCESS = {"PYTHONPATH": os.pathsep.join([DEVHOST, os.path.dirname(os.path.abspath(__file__))])}
+
 REQUEST_SCRIPT = """
-import json, sys, threading
+import json
 from corvane_master.python_server import lsp_bridge
-b = lsp_bridge.LSPBridge()
-for t in threading.enumerate():
-    if t.name == "LSP-corvane-preload":
-        t.join()
+from support import new_bridge
+b = new_bridge(lsp_bridge)
 answers = [b.get_completions(f"import {m}\\n{m}.", 2, len(m) + 1) for m in ("json", "textwrap", "base64")]
 b.cleanup()
 print(json.dumps(answers))
@@ -202,7 +205,7 @@ print(json.dumps(answers))
 
 
 def test_processes_share_the_store(run_python, tmp_path):
-    shared = {"XDG_CACHE_HOME": str(tmp_path)}
+    shared = dict(IN_NEW_PROCESS, XDG_CACHE_HOME=str(tmp_path))
     store = tmp_path / "jedi" / "lsp_bridge_items"
     # The reference, with the store off, also fills jedi's parser cache first: parso's own files
     # are not written atomically, so two processes parsing at once could fail each other.
@@ -226,13 +229,11 @@ def test_processes_share_the_store(run_python, tmp_path):
 
 
 HITS_SCRIPT = """
-import json, sys, threading
+import json, sys
 from jedi.api.classes import Completion
 from corvane_master.python_server import lsp_bridge
-b = lsp_bridge.LSPBridge()
-for t in threading.enumerate():
-    if t.name == "LSP-corvane-preload":
-        t.join()
+from support import new_bridge
+b = new_bridge(lsp_bridge)
 runs = [0]
 def profile(frame, event, arg):
     if event == "call" and frame.f_code is Completion.docstring.__code__:
@@ -247,7 +248,7 @@ print(json.dumps([len(answer["completions"]), runs[0]]))
 
 def test_a_new_bridge_in_a_new_process_is_served_from_the_store(run_python, tmp_path):
     # Each bridge has a sync folder of its own: the store must not be tied to where it is.
-    shared = {"XDG_CACHE_HOME": str(tmp_path)}
+    shared = dict(IN_NEW_PROCESS, XDG_CACHE_HOME=str(tmp_path))
     first, second = (run_python(HITS_SCRIPT, env=shared) for _ in range(2))
     assert first.returncode == second.returncode == 0, first.stderr + second.stderr
     (items, computed_first), (same_items, computed_second) = json.loads(first.stdout), json.loads(second.stdout)
