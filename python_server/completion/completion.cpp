@@ -39,7 +39,7 @@ bool in_import_alias(const workspace::Request& r) {
     Span span{};
     if (!text_before_cursor(r.code, r.line, r.column, span)) return false;
     py::object before_cursor = pyobj::steal(PyUnicode_Substring(r.code.ptr(), span.begin, span.end));
-    return !pyobj::global("IMPORT_ALIAS_PATTERN").attr("match")(before_cursor).is_none();
+    return !pyobj::global(PYOBJ_NAME("IMPORT_ALIAS_PATTERN")).attr("match")(before_cursor).is_none();
 }
 
 py::list completion_items(const workspace::Request& r) {
