@@ -38,14 +38,13 @@ bool in_import_alias(const workspace::Request& r) {
     Span span{};
     if (!text_before_cursor(r.code, r.line, r.column, span)) return false;
     py::object before_cursor = pyobj::steal(PyUnicode_Substring(r.code.ptr(), span.begin, span.end));
-    return !pyobj::global("IMPORT_ALIAS_PATTERN").attr("match")(before_cursor).is_none();
+    return !pyobj::global(PYOBJ_NAME("IMPORT_ALIAS_PATTERN")).attr(PYOBJ_NAME("match"))(before_cursor).is_none();
 }
 
 // The items, through the cache, which is made before jedi is asked.
 py::list completion_items(const workspace::Request& r, py::handle path, py::handle script, bool show_underscores) {
     ItemCache cache(r.self, path, script);
-    static pyobj::Name complete("complete");
-    py::object completions = workspace::call_at_position(script, complete, r);
+    py::object completions = workspace::call_at_position(script, PYOBJ_NAME("complete"), r);
     pyobj::debug(PYOBJ_NAME("[LSP] Jedi returned %d completions"), py::int_(py::len(completions)));
     py::list items;
     for (py::handle completion : completions) {
@@ -78,7 +77,7 @@ py::object get_completions(const workspace::Request& r) {
     };
     // Underscore names are offered only while the typed word begins with "_".
     request.after_sync = [&] {
-        py::object word_prefix = r.self.attr("_get_word_prefix")(r.code, r.line, r.column);
+        py::object word_prefix = r.self.attr(PYOBJ_NAME("_get_word_prefix"))(r.code, r.line, r.column);
         show_underscores = starts_with_underscore(word_prefix);
     };
     request.ask = [&](py::handle path, py::handle script) -> py::object {

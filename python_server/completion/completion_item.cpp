@@ -8,15 +8,12 @@ namespace {
 
 // JEDI_TO_MONACO_KIND.get(type, 4)
 py::object monaco_kind(py::handle type) {
-    static pyobj::Name table_name("JEDI_TO_MONACO_KIND"), get("get");
-    py::object table = pyobj::global(table_name);
+    py::object table = pyobj::global(PYOBJ_NAME("JEDI_TO_MONACO_KIND"));
     if (PyDict_CheckExact(table.ptr())) {
-        PyObject* kind = PyDict_GetItemWithError(table.ptr(), type.ptr());
-        if (kind) return py::reinterpret_borrow<py::object>(kind);
-        if (PyErr_Occurred()) pyobj::throw_error();
-        return py::int_(4);
+        py::object kind = pyobj::dict_get(table, type);
+        return kind ? kind : py::int_(4);
     }
-    return table.attr(get)(type, 4);
+    return table.attr(PYOBJ_NAME("get"))(type, 4);
 }
 
 // The item's keys, in the order the editor receives them.
@@ -33,27 +30,23 @@ void unless_failing(Body&& body, Failed&& failed) {
 }  // namespace
 
 bool starts_with_underscore(py::handle text) {
-    static pyobj::Name startswith("startswith");
     if (PyUnicode_CheckExact(text.ptr())) {
         return PyUnicode_GET_LENGTH(text.ptr()) > 0 && PyUnicode_READ_CHAR(text.ptr(), 0) == '_';
     }
-    return pyobj::truthy(text.attr(startswith)("_"));
+    return pyobj::truthy(text.attr(PYOBJ_NAME("startswith"))("_"));
 }
 
 py::object completion_item(py::handle self, py::handle completion, bool show_underscores) {
-    static pyobj::Name name_attr("name");
-    py::object name = completion.attr(name_attr);
+    py::object name = completion.attr(PYOBJ_NAME("name"));
     if (!show_underscores && starts_with_underscore(name)) return py::object();
     return item_for_name(self, completion, name, nullptr);
 }
 
 py::object item_for_name(py::handle self, py::handle completion, py::handle name, ItemValues* record) {
-    static pyobj::Name type_attr("type"), get_signatures("get_signatures"), format_signature("_format_signature"),
-        docstring_attr("docstring");
     ItemValues scratch;
     ItemValues& values = record ? *record : scratch;
     // Read once: for an imported name jedi infers the type on every read.
-    py::object type = completion.attr(type_attr);
+    py::object type = completion.attr(PYOBJ_NAME("type"));
     values.type = type;
     py::dict item;
     item[label] = name;
@@ -62,15 +55,15 @@ py::object item_for_name(py::handle self, py::handle completion, py::handle name
     auto failed = [&values] { values.failed = true; };
     if (is_function(type)) {
         unless_failing([&] {
-            py::object signatures = completion.attr(get_signatures)();
+            py::object signatures = completion.attr(PYOBJ_NAME("get_signatures"))();
             if (pyobj::truthy(signatures)) {
-                values.detail = self.attr(format_signature)(signatures[py::int_(0)]);
+                values.detail = self.attr(PYOBJ_NAME("_format_signature"))(signatures[py::int_(0)]);
                 item[detail] = values.detail;
             }
         }, failed);
     }
     unless_failing([&] {
-        py::object docstring = completion.attr(docstring_attr)();
+        py::object docstring = completion.attr(PYOBJ_NAME("docstring"))();
         if (pyobj::truthy(docstring)) {
             values.documentation = docstring;
             item[documentation] = docstring;

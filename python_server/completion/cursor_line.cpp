@@ -7,9 +7,7 @@ namespace {
 
 // Out-of-range ints clamp, as they do when slicing.
 Py_ssize_t clamped(py::handle number) {
-    Py_ssize_t value = PyNumber_AsSsize_t(number.ptr(), nullptr);
-    if (value == -1 && PyErr_Occurred()) pyobj::throw_error();
-    return value;
+    return pyobj::check_value(PyNumber_AsSsize_t(number.ptr(), nullptr), Py_ssize_t(-1));
 }
 
 // Start of the line after the one starting at `from`, or -1 when that line is the last.
@@ -38,7 +36,7 @@ bool find_line(const Char* text, Py_ssize_t length, Py_ssize_t line, Span& span)
 bool text_before_cursor(py::handle code, py::handle line, py::handle column, Span& span) {
     PyObject* text = code.ptr();
 #if PY_VERSION_HEX < 0x030C0000
-    if (PyUnicode_READY(text) < 0) pyobj::throw_error();
+    pyobj::check(PyUnicode_READY(text));
 #endif
     Py_ssize_t line_no = clamped(line);
     if (line_no < 1) return false;

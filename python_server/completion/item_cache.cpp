@@ -74,15 +74,14 @@ int64_t now_ns() {
     return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-py::object type_in(const char* module, const char* name) { return py::module_::import(module).attr(name); }
+py::object type_in(Name& module, Name& name) { return pyobj::attr(pyobj::import(module), name); }
 
 // Whether the bridge's item path is the module's own: the exact LSPBridge class of the module,
 // whose _format_signature resolves to the original method (no instance or class override).
 bool bridge_is_own(py::handle self) {
-    static Name class_name("LSPBridge"), format_signature("_format_signature");
-    py::object cls = pyobj::global(class_name);
+    py::object cls = pyobj::global(PYOBJ_NAME("LSPBridge"));
     if (reinterpret_cast<PyObject*>(Py_TYPE(self.ptr())) != cls.ptr()) return false;
-    py::object bound = pyobj::attr(self, format_signature);
+    py::object bound = pyobj::attr(self, PYOBJ_NAME("_format_signature"));
     return PyMethod_Check(bound.ptr()) && PyMethod_GET_SELF(bound.ptr()) == self.ptr() &&
            boundary::is_method_named(PyMethod_GET_FUNCTION(bound.ptr()), "_format_signature");
 }
@@ -101,68 +100,11 @@ void forget_if_stale() {
 py::dict header_of(const Record& record) {
     py::dict header;
     header["format"] = py::int_(kFormat);
-    header["python"] = py::module_::import("sys").attr("version");
-    header["jedi"] = py::module_::import("jedi").attr("__version__");
+    header["python"] = pyobj::attr(pyobj::import(PYOBJ_NAME("sys")), PYOBJ_NAME("version"));
+    header["jedi"] = pyobj::attr(pyobj::import(PYOBJ_NAME("jedi")), PYOBJ_NAME("__version__"));
     header["module"] = record.module_id;
     header["context"] = py::str(record.context);
     return header;
-}
-
-py::list files_to_json(const Deps& deps) {
-    py::list files;
-    for (const auto& [path, state] : deps.files) {
-        if (!state) {
-            files.append(py::make_tuple(py::str(path), py::none()));
-            continue;
-        }
-        files.append(py::make_tuple(py::str(path), state->size, state->mtime_ns, state->ctime_ns, state->ino, state->dev,
-                                    state->is_dir));
-    }
-    return files;
-}
-
-// The dependencies a stored record lists; nothing when their shape is wrong.
-std::optional<Deps> deps_from_json(py::handle files, py::handle names) {
-    if (!PyList_CheckExact(files.ptr()) || !PyList_CheckExact(names.ptr())) return std::nullopt;
-    Deps deps;
-    for (py::handle row : files) {
-        if (!PyList_CheckExact(row.ptr()) || py::len(row) < 2 || !PyUnicode_CheckExact(row[py::int_(0)].ptr())) {
-            return std::nullopt;
-        }
-        std::string path = utf8(row[py::int_(0)]);
-        if (py::len(row) == 2 && row[py::int_(1)].is_none()) {
-            deps.files[path] = std::nullopt;
-            continue;
-        }
-        if (py::len(row) != 7) return std::nullopt;
-        // Checked conversions: a number out of range raises, and the file is ignored.
-        auto number = [&row](int i) {
-            long long n = PyLong_AsLongLong(PyList_GET_ITEM(row.ptr(), i));
-            if (n == -1 && PyErr_Occurred()) pyobj::throw_error();
-            return static_cast<int64_t>(n);
-        };
-        auto unsigned_number = [&row](int i) {
-            unsigned long long n = PyLong_AsUnsignedLongLong(PyList_GET_ITEM(row.ptr(), i));
-            if (n == static_cast<unsigned long long>(-1) && PyErr_Occurred()) pyobj::throw_error();
-            return static_cast<uint64_t>(n);
-        };
-        for (int i = 1; i < 7; ++i) {
-            if (!PyLong_Check(PyList_GET_ITEM(row.ptr(), i))) return std::nullopt;
-        }
-        FileState state;
-        state.size = number(1);
-        state.mtime_ns = number(2);
-        state.ctime_ns = number(3);
-        state.ino = unsigned_number(4);
-        state.dev = unsigned_number(5);
-        state.is_dir = pyobj::truthy(PyList_GET_ITEM(row.ptr(), 6));
-        deps.files[path] = state;
-    }
-    for (py::handle name : names) {
-        if (!PyUnicode_CheckExact(name.ptr())) return std::nullopt;
-        deps.names.insert(utf8(name));
-    }
-    return deps;
 }
 
 bool is_exact_str_or_none(py::handle value) { return value.is_none() || PyUnicode_CheckExact(value.ptr()); }
@@ -190,10 +132,8 @@ void load_stored(Record& record) {
     std::optional<Deps> deps;
     py::object entries;
     py::object stored = item_store::load(header_of(record), [&](py::handle s) {
-        PyObject* files = PyDict_GetItemString(s.ptr(), "files");
-        PyObject* names = PyDict_GetItemString(s.ptr(), "names");
-        PyObject* stored_entries = PyDict_GetItemString(s.ptr(), "entries");
-        deps = files && names ? deps_from_json(files, names) : std::nullopt;
+        deps = Deps::from_json(s);
+        py::object stored_entries = pyobj::dict_get(s, PYOBJ_NAME("entries"));
         entries = stored_entries ? entries_from_json(stored_entries) : py::object();
         return deps && entries;
     });
@@ -203,11 +143,7 @@ void load_stored(Record& record) {
 }
 
 void save_stored(const Record& record) {
-    py::dict payload;
-    payload["files"] = files_to_json(record.deps);
-    py::list names;
-    for (const std::string& name : record.deps.names) names.append(py::str(name));
-    payload["names"] = names;
+    py::dict payload = record.deps.to_json();
     payload["entries"] = record.entries;
     item_store::save(header_of(record), payload);
 }
@@ -220,26 +156,23 @@ public:
         : self_(self), script_(py::reinterpret_borrow<py::object>(script)), library_(std::move(library)),
           start_ns_(now_ns()), generation_(workspace::search_generation()), id_(++store().requests) {
         forget_if_stale();
-        completion_type_ = type_in("jedi.api.classes", "Completion");
-        stub_name_type_ = type_in("jedi.inference.names", "StubName");
-        tree_name_type_ = type_in("jedi.inference.names", "TreeNameDefinition");
+        Name& names = PYOBJ_NAME("jedi.inference.names");
+        completion_type_ = type_in(PYOBJ_NAME("jedi.api.classes"), PYOBJ_NAME("Completion"));
+        stub_name_type_ = type_in(names, PYOBJ_NAME("StubName"));
+        tree_name_type_ = type_in(names, PYOBJ_NAME("TreeNameDefinition"));
     }
 
     py::object item(py::handle completion, bool show_underscores) {
         if (Py_TYPE(completion.ptr()) != reinterpret_cast<PyTypeObject*>(completion_type_.ptr())) {
             return completion_item(self_, completion, show_underscores);
         }
-        static Name name_attr("name");
-        py::object name = completion.attr(name_attr);
+        py::object name = pyobj::attr(completion, PYOBJ_NAME("name"));
         if (!show_underscores && starts_with_underscore(name)) return py::object();
         std::shared_ptr<Record> record;
         py::object key = pyobj::except_exception([&] { return key_of(completion, record); },
                                                  [](py::error_already_set&) { return py::object(); });
         if (!key) return item_for_name(self_, completion, name, nullptr);
-        if (PyObject* hit = PyDict_GetItemWithError(record->entries.ptr(), key.ptr())) {
-            return item_from_values(name, values_of(hit));
-        }
-        if (PyErr_Occurred()) pyobj::throw_error();
+        if (py::object hit = pyobj::dict_get(record->entries, key)) return item_from_values(name, values_of(hit));
         ItemValues values;
         py::object item = item_for_name(self_, completion, name, &values);
         if (cacheable(values)) pending_.push_back({record, key, std::move(values)});
@@ -301,29 +234,27 @@ private:
     // The entry key of a cacheable completion, with the record of its module; a null object for a
     // completion the cache must not answer.
     py::object key_of(py::handle completion, std::shared_ptr<Record>& record) {
-        static Name cached_name("_cached_name"), name_attr("_name"), parent_context("parent_context"),
-            tree_name_attr("tree_name"), get_definition("get_definition"), type_attr("type"), start_pos("start_pos"),
-            value("value");
+        using pyobj::attr;
         // jedi's own per-module cache of a few big packages answers those names from whatever it saw first.
-        if (!completion.attr(cached_name).is_none()) return py::object();
-        py::object name = completion.attr(name_attr);
+        if (!attr(completion, PYOBJ_NAME("_cached_name")).is_none()) return py::object();
+        py::object name = attr(completion, PYOBJ_NAME("_name"));
         PyObject* name_type = reinterpret_cast<PyObject*>(Py_TYPE(name.ptr()));
         char kind = name_type == stub_name_type_.ptr() ? 'S' : name_type == tree_name_type_.ptr() ? 'T' : 0;
         if (!kind) return py::object();
-        record = record_of(name.attr(parent_context));
+        record = record_of(attr(name, PYOBJ_NAME("parent_context")));
         if (!record) return py::object();
-        py::object tree_name = name.attr(tree_name_attr);
+        py::object tree_name = attr(name, PYOBJ_NAME("tree_name"));
         if (tree_name.is_none()) return py::object();
-        py::object definition = pyobj::call_method(tree_name, get_definition);
+        py::object definition = pyobj::call_method(tree_name, PYOBJ_NAME("get_definition"));
         if (definition.is_none()) return py::object();
         // An imported name's answers come from another module.
-        py::object definition_type = definition.attr(type_attr);
+        py::object definition_type = attr(definition, PYOBJ_NAME("type"));
         if (pyobj::equals(definition_type, PYOBJ_NAME("import_from")) ||
             pyobj::equals(definition_type, PYOBJ_NAME("import_name"))) {
             return py::object();
         }
-        py::object position = tree_name.attr(start_pos);
-        py::object text = tree_name.attr(value);
+        py::object position = attr(tree_name, PYOBJ_NAME("start_pos"));
+        py::object text = attr(tree_name, PYOBJ_NAME("value"));
         if (!PyTuple_CheckExact(position.ptr()) || PyTuple_GET_SIZE(position.ptr()) != 2 ||
             !PyUnicode_CheckExact(text.ptr())) {
             return py::object();
@@ -346,9 +277,8 @@ private:
     }
 
     std::shared_ptr<Record> resolve(py::handle context) {
-        static Name is_module("is_module"), py_file("py__file__");
-        if (!pyobj::truthy(pyobj::call_method(context, is_module))) return nullptr;
-        py::object own_file = pyobj::call_method(context, py_file);
+        if (!pyobj::truthy(pyobj::call_method(context, PYOBJ_NAME("is_module")))) return nullptr;
+        py::object own_file = pyobj::call_method(context, PYOBJ_NAME("py__file__"));
         if (own_file.is_none()) return nullptr;
         std::string path = normalised_path(pyobj::steal(PyOS_FSPath(own_file.ptr())));
         if (path.empty() || library_.is_users_text(path) || !library_.is_library_file(path) || !ready()) return nullptr;

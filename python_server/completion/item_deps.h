@@ -20,6 +20,12 @@ struct Deps {
     std::map<std::string, std::optional<FileState>> files;  // nothing: the path must stay absent
     std::set<std::string> names;
     void merge(const Deps& other);
+
+    // As the disk store keeps them: {"files": [[path, size, mtime, ctime, ino, dev, is_dir] or
+    // [path, None], ...], "names": [...]}, and back from a stored dict (nothing when its shape
+    // or a number is wrong).
+    py::dict to_json() const;
+    static std::optional<Deps> from_json(py::handle stored);
 };
 
 // One request's view of the files and folders, read once per path.

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "pyobj/calls.h"
+#include "pyobj/globals.h"
 #include "pyobj/log.h"
 #include "pyobj/names.h"
 #include "pyobj/ops.h"
@@ -32,7 +33,16 @@ constexpr size_t kNameDigits = 32;                 // hex digits of a store file
 constexpr const char* kTempPrefix = ".tmp-";
 constexpr size_t kTempDigits = 16;
 
-py::module_ module(const char* name) { return py::module_::import(name); }
+using pyobj::attr;
+using pyobj::import;
+
+// os.path.join(folder, name)
+py::object joined(py::handle folder, py::handle name) {
+    return pyobj::call(attr(import(PYOBJ_NAME("os.path")), PYOBJ_NAME("join")), folder, name);
+}
+
+// json.dumps / json.loads
+py::object json(pyobj::Name& function) { return attr(import(PYOBJ_NAME("json")), function); }
 
 [[noreturn]] void raise_os_error(py::handle path) {
     PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path.ptr());
@@ -89,11 +99,13 @@ std::set<std::string>& refused() {
 // missing and opened; null when it is not safe to use (reported once); OSError when it cannot be
 // made or opened.
 std::unique_ptr<Fd> open_folder(py::object& path) {
-    py::object cache_directory = module("jedi").attr("settings").attr("cache_directory");
-    path = module("os.path").attr("join")(cache_directory, "lsp_bridge_items");
+    static pyobj::KeywordNames exist_ok{"exist_ok"};
+    py::object settings = attr(import(PYOBJ_NAME("jedi")), PYOBJ_NAME("settings"));
+    py::object cache_directory = attr(settings, PYOBJ_NAME("cache_directory"));
+    path = joined(cache_directory, PYOBJ_NAME("lsp_bridge_items"));
     std::string key = fs_bytes(path);
     if (refused().count(key)) return nullptr;
-    module("os").attr("makedirs")(cache_directory, py::arg("exist_ok") = true);
+    pyobj::call_kw(attr(import(PYOBJ_NAME("os")), PYOBJ_NAME("makedirs")), exist_ok, cache_directory, Py_True);
     Fd parent(::open(fs_bytes(cache_directory).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (parent.get() < 0) raise_os_error(cache_directory);
     if (::mkdirat(parent.get(), "lsp_bridge_items", 0700) != 0 && errno != EEXIST) raise_os_error(path);
@@ -155,9 +167,12 @@ void write_all(int fd, const char* data, size_t size, py::handle path) {
 
 // The file name of a header: a digest of all its fields, so that it carries what the header does.
 std::string file_name(py::handle header) {
-    py::object text = module("json").attr("dumps")(header, py::arg("sort_keys") = true);
-    py::object digest = module("hashlib").attr("sha256")(text.attr("encode")("utf-8", "surrogatepass"));
-    std::string hex = py::str(digest.attr("hexdigest")());
+    static pyobj::KeywordNames sort_keys{"sort_keys"};
+    py::object text = pyobj::call_kw(json(PYOBJ_NAME("dumps")), sort_keys, header, Py_True);
+    py::object encoded = pyobj::call_method(text, PYOBJ_NAME("encode"), PYOBJ_NAME("utf-8").get(),
+                                            PYOBJ_NAME("surrogatepass").get());
+    py::object digest = pyobj::call(attr(import(PYOBJ_NAME("hashlib")), PYOBJ_NAME("sha256")), encoded);
+    std::string hex = pyobj::utf8(pyobj::call_method(digest, PYOBJ_NAME("hexdigest")));
     return hex.substr(0, kNameDigits) + ".json";
 }
 
@@ -216,8 +231,9 @@ void prune(int folder) {
 }  // namespace
 
 bool enabled() {
-    py::object environ = module("os").attr("environ");
-    return !pyobj::truthy(environ.attr("get")("LSP_BRIDGE_NO_PERSISTENT_CACHE", ""));
+    py::object environ = attr(import(PYOBJ_NAME("os")), PYOBJ_NAME("environ"));
+    return !pyobj::truthy(pyobj::call_method(environ, PYOBJ_NAME("get"), PYOBJ_NAME("LSP_BRIDGE_NO_PERSISTENT_CACHE").get(),
+                                             PYOBJ_NAME("").get()));
 }
 
 py::object load(py::handle header, const std::function<bool(py::handle)>& usable) {
@@ -227,18 +243,17 @@ py::object load(py::handle header, const std::function<bool(py::handle)>& usable
             std::unique_ptr<Fd> folder = open_folder(path);
             if (!folder) return py::object();
             std::string name = file_name(header);
-            path = module("os.path").attr("join")(path, name);
+            path = joined(path, py::str(name));
             py::object data = read_file(folder->get(), name, path);
             if (!data) return py::object();
-            py::object stored = module("json").attr("loads")(data);
+            py::object stored = pyobj::call(json(PYOBJ_NAME("loads")), data);
             if (!PyDict_CheckExact(stored.ptr())) {
                 ignored(path, py::str("not a JSON object"));
                 return py::object();
             }
             for (auto field : py::reinterpret_borrow<py::dict>(header)) {
-                PyObject* value = PyDict_GetItemWithError(stored.ptr(), field.first.ptr());
-                if (!value && PyErr_Occurred()) pyobj::throw_error();
-                if (!value || !py::handle(value).equal(field.second)) {
+                py::object value = pyobj::dict_get(stored, field.first);
+                if (!value || !pyobj::equals(value, field.second)) {
                     ignored(path, py::str("written for another module or version"));
                     return py::object();
                 }
@@ -260,12 +275,12 @@ void save(py::handle header, py::handle payload) {
             std::unique_ptr<Fd> folder = open_folder(path);
             if (!folder) return;
             std::string name = file_name(header);
-            path = module("os.path").attr("join")(path, name);
+            path = joined(path, py::str(name));
             py::dict data;
             for (auto field : py::reinterpret_borrow<py::dict>(header)) data[field.first] = field.second;
             for (auto field : py::reinterpret_borrow<py::dict>(payload)) data[field.first] = field.second;
-            py::object text = module("json").attr("dumps")(data);  // ASCII: non-ASCII text is escaped
-            py::object encoded = text.attr("encode")("ascii");
+            py::object text = pyobj::call(json(PYOBJ_NAME("dumps")), data);  // ASCII: non-ASCII text is escaped
+            py::object encoded = pyobj::call_method(text, PYOBJ_NAME("encode"), PYOBJ_NAME("ascii").get());
             std::string temp = temp_name();
             Fd fd(::openat(folder->get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
             if (fd.get() < 0) raise_os_error(path);

@@ -13,8 +13,6 @@ namespace completion {
 
 namespace {
 
-using pyobj::Name;
-
 bool starts_with(const char* text, const char* prefix) { return std::strncmp(text, prefix, std::strlen(prefix)) == 0; }
 
 // A module name of jedi's or parso's.
@@ -30,9 +28,8 @@ bool is_ours(py::handle name) {
 }
 
 py::object module_of(py::handle obj) {
-    static Name module_attr("__module__");
     py::object name;
-    return pyobj::get_attr_if_present(obj, module_attr, name) ? name : py::object(py::none());
+    return pyobj::get_attr_if_present(obj, PYOBJ_NAME("__module__"), name) ? name : py::object(py::none());
 }
 
 class Checker {
@@ -48,7 +45,6 @@ public:
     }
 
     bool own(py::handle value) const {
-        static Name func("__func__"), code("__code__"), filename("co_filename"), globals("__globals__");
         if (PyType_Check(value.ptr())) {
             if (is_ours(module_of(value))) return true;
             // Classes imported from elsewhere are not checked; one derived from jedi's is a host's.
@@ -65,20 +61,20 @@ public:
             return true;
         }
         if (PyObject_TypeCheck(value.ptr(), &PyStaticMethod_Type) || PyObject_TypeCheck(value.ptr(), &PyClassMethod_Type)) {
-            return own(value.attr(func));
+            return own(pyobj::attr(value, PYOBJ_NAME("__func__")));
         }
         if (!PyCallable_Check(value.ptr())) return true;  // data: nobody's code
         py::object code_object;
-        if (pyobj::get_attr_if_present(value, code, code_object)) {
-            py::object file = code_object.attr(filename);
+        if (pyobj::get_attr_if_present(value, PYOBJ_NAME("__code__"), code_object)) {
+            py::object file = pyobj::attr(code_object, PYOBJ_NAME("co_filename"));
             const char* text = PyUnicode_Check(file.ptr()) ? PyUnicode_AsUTF8(file.ptr()) : nullptr;
             if (!text) return false;
             if (starts_with(text, "<frozen ")) return true;  // the standard library's, frozen in
             if (std::strcmp(text, "<string>") == 0) {
                 // The __new__ that collections.namedtuple generates.
-                py::object g = value.attr(globals);
-                PyObject* name = PyDict_Check(g.ptr()) ? PyDict_GetItemString(g.ptr(), "__name__") : nullptr;
-                const char* module = name && PyUnicode_Check(name) ? PyUnicode_AsUTF8(name) : nullptr;
+                py::object g = pyobj::attr(value, PYOBJ_NAME("__globals__"));
+                py::object name = PyDict_Check(g.ptr()) ? pyobj::dict_get(g, PYOBJ_NAME("__name__")) : py::object();
+                const char* module = name && PyUnicode_Check(name.ptr()) ? PyUnicode_AsUTF8(name.ptr()) : nullptr;
                 return module && starts_with(module, "namedtuple_");
             }
             std::string path = normalised_path(file);
@@ -100,7 +96,6 @@ private:
 
 // The dicts to watch: every loaded module of jedi's and parso's, and the classes they define.
 void collect_dicts(std::vector<PyObject*>& dicts) {
-    static Name module_name("__name__");
     PyObject* modules = PySys_GetObject("modules");  // borrowed
     if (!modules || !PyDict_Check(modules)) pyobj::raise(PyExc_RuntimeError, "sys.modules");
     PyObject *name, *module;

@@ -9,12 +9,22 @@
 
 namespace completion {
 
+using pyobj::attr;
+using pyobj::call_method;
+using pyobj::import;
+
+namespace {
+
+// The real os.path, not the module global: the cache makes no call a test could observe.
+py::object os_path() { return import(PYOBJ_NAME("os.path")); }
+
+}  // namespace
+
 std::string normalised_path(py::handle path) {
-    static pyobj::Name abspath("abspath"), normpath("normpath");
     if (!PyUnicode_Check(path.ptr()) || PyUnicode_GET_LENGTH(path.ptr()) == 0) return std::string();
-    // The real os.path, not the module global: the cache makes no call a test could observe.
-    py::object os_path = py::module_::import("os.path");
-    return pyobj::utf8(pyobj::call_method(os_path, normpath, pyobj::call_method(os_path, abspath, path)));
+    py::object module = os_path();
+    py::object absolute = call_method(module, PYOBJ_NAME("abspath"), path);
+    return pyobj::utf8(call_method(module, PYOBJ_NAME("normpath"), absolute));
 }
 
 bool is_under(const std::string& path, const std::string& root) {
@@ -46,10 +56,10 @@ std::optional<FileState> file_state(const std::string& path) {
 }
 
 LibraryFiles::LibraryFiles(py::handle self, py::handle script_path) : self_(self) {
-    py::object temp_dir = self.attr("_temp_dir");
-    if (pyobj::truthy(temp_dir)) sync_folder_ = normalised_path(temp_dir.attr("name"));
+    py::object temp_dir = attr(self, PYOBJ_NAME("_temp_dir"));
+    if (pyobj::truthy(temp_dir)) sync_folder_ = normalised_path(attr(temp_dir, PYOBJ_NAME("name")));
     excluded_.push_back(sync_folder_);
-    add(excluded_, self.attr("_workspace_path"));
+    add(excluded_, attr(self, PYOBJ_NAME("_workspace_path")));
     script_path_ = normalised_path(script_path);
 }
 
@@ -58,16 +68,18 @@ LibraryFiles::LibraryFiles(py::handle self, py::handle script_path) : self_(self
 const std::vector<std::string>& LibraryFiles::roots() const {
     if (roots_) return *roots_;
     std::vector<std::string> roots;
-    py::module_ sysconfig = py::module_::import("sysconfig"), site = py::module_::import("site");
-    py::object paths = sysconfig.attr("get_paths")();
-    for (const char* key : {"stdlib", "platstdlib", "purelib", "platlib"}) add(roots, paths.attr("get")(key));
-    if (py::hasattr(site, "getsitepackages")) {
-        for (py::handle p : site.attr("getsitepackages")()) add(roots, p);
+    py::object paths = call_method(import(PYOBJ_NAME("sysconfig")), PYOBJ_NAME("get_paths"));
+    for (pyobj::Name* key : {&PYOBJ_NAME("stdlib"), &PYOBJ_NAME("platstdlib"), &PYOBJ_NAME("purelib"), &PYOBJ_NAME("platlib")}) {
+        add(roots, call_method(paths, PYOBJ_NAME("get"), key->get()));
     }
-    py::object jedi_file = py::module_::import("jedi").attr("__file__");
-    py::object os_path = py::module_::import("os").attr("path");
-    add(roots, os_path.attr("join")(os_path.attr("dirname")(jedi_file), "third_party"));
-    add(roots, self_.attr("_stubs_path"));
+    py::object getsitepackages;
+    if (pyobj::get_attr_if_present(import(PYOBJ_NAME("site")), PYOBJ_NAME("getsitepackages"), getsitepackages)) {
+        for (py::handle p : pyobj::call(getsitepackages)) add(roots, p);
+    }
+    py::object jedi_file = attr(import(PYOBJ_NAME("jedi")), PYOBJ_NAME("__file__"));
+    py::object jedi_folder = call_method(os_path(), PYOBJ_NAME("dirname"), jedi_file);
+    add(roots, call_method(os_path(), PYOBJ_NAME("join"), jedi_folder, PYOBJ_NAME("third_party").get()));
+    add(roots, attr(self_, PYOBJ_NAME("_stubs_path")));
     roots_ = std::move(roots);
     return *roots_;
 }

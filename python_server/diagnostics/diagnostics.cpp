@@ -31,42 +31,40 @@ py::object analysis_filename(py::handle module_name) {
 // One error marker, one character wide, at the parser's position; the parser may leave the
 // line, offset or message empty.
 py::dict syntax_error_marker(const py::error_already_set& e) {
-    static pyobj::Name lineno_name("lineno"), offset_name("offset"), msg_name("msg"),
-        severity_name("MONACO_MARKER_SEVERITY_ERROR");
     py::handle error = e.value();
     py::int_ one(1);
-    py::object lineno = pyobj::or_else(error.attr(lineno_name), one);
-    py::object offset = pyobj::or_else(error.attr(offset_name), one);
-    py::object msg = pyobj::or_else(error.attr(msg_name), py::str("Syntax error"));
-    py::dict diagnostic = marker(lineno, offset, lineno, pyobj::add(offset, one), msg, global(severity_name));
+    py::object lineno = pyobj::or_else(error.attr(PYOBJ_NAME("lineno")), one);
+    py::object offset = pyobj::or_else(error.attr(PYOBJ_NAME("offset")), one);
+    py::object msg = pyobj::or_else(error.attr(PYOBJ_NAME("msg")), py::str("Syntax error"));
+    py::object severity = global(PYOBJ_NAME("MONACO_MARKER_SEVERITY_ERROR"));
+    py::dict diagnostic = marker(lineno, offset, lineno, pyobj::add(offset, one), msg, severity);
     pyobj::debug(PYOBJ_NAME("[LSP] Syntax error at line %d, col %d: %s"), lineno, offset, msg);
     return diagnostic;
 }
 
 py::object diagnose(py::handle self, py::handle code, py::handle module_name) {
-    static pyobj::Name ast_name("ast"), parse("parse"), flag("PYFLAKES_AVAILABLE"), extend("extend");
     py::list diagnostics;
     py::object filename = analysis_filename(module_name);
     bool syntax_ok = pyobj::except(
         PyExc_SyntaxError,
         [&] {
-            global(ast_name).attr(parse)(code, py::arg("filename") = filename);
+            global(PYOBJ_NAME("ast")).attr(PYOBJ_NAME("parse"))(code, py::arg("filename") = filename);
             return true;
         },
         [&](py::error_already_set& e) {
             diagnostics.append(syntax_error_marker(e));
             return false;
         });
-    if (syntax_ok && pyobj::truthy(global(flag))) {
-        py::object pyflakes_diagnostics = self.attr("_run_pyflakes")(code, filename);
-        diagnostics.attr(extend)(pyflakes_diagnostics);
+    if (syntax_ok && pyobj::truthy(global(PYOBJ_NAME("PYFLAKES_AVAILABLE")))) {
+        py::object pyflakes_diagnostics = self.attr(PYOBJ_NAME("_run_pyflakes"))(code, filename);
+        diagnostics.attr(PYOBJ_NAME("extend"))(pyflakes_diagnostics);
     }
     if (syntax_ok) {
-        py::object import_diagnostics = self.attr("_check_unresolved_imports")(code, module_name);
-        diagnostics.attr(extend)(import_diagnostics);
+        py::object import_diagnostics = self.attr(PYOBJ_NAME("_check_unresolved_imports"))(code, module_name);
+        diagnostics.attr(PYOBJ_NAME("extend"))(import_diagnostics);
     }
     // Errors first; list.sort is stable with reverse=True, so equal severities keep their order.
-    diagnostics.attr("sort")(py::arg("key") = make_sort_key(), py::arg("reverse") = true);
+    diagnostics.attr(PYOBJ_NAME("sort"))(py::arg("key") = make_sort_key(), py::arg("reverse") = true);
     return result(diagnostics, py::none());
 }
 

@@ -6,11 +6,10 @@ namespace diagnostics {
 
 py::dict marker(py::handle start_line, py::handle start_column, py::handle end_line, py::handle end_column,
                 py::handle message, py::handle severity) {
-    static pyobj::Name k_start_line("startLineNumber"), k_start_column("startColumn"), k_end_line("endLineNumber"),
-        k_end_column("endColumn"), k_message("message"), k_severity("severity");
     const std::pair<pyobj::Name*, py::handle> items[] = {
-        {&k_start_line, start_line}, {&k_start_column, start_column}, {&k_end_line, end_line},
-        {&k_end_column, end_column}, {&k_message, message},           {&k_severity, severity},
+        {&PYOBJ_NAME("startLineNumber"), start_line}, {&PYOBJ_NAME("startColumn"), start_column},
+        {&PYOBJ_NAME("endLineNumber"), end_line},     {&PYOBJ_NAME("endColumn"), end_column},
+        {&PYOBJ_NAME("message"), message},            {&PYOBJ_NAME("severity"), severity},
     };
     py::dict result;
     for (const auto& [key, value] : items) {

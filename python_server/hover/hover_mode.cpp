@@ -14,7 +14,7 @@ py::object set_hover_mode(const ModeArgs& a) {
         pyobj::info(pyobj::concat("[LSP] Hover mode set to: ", mode));
     } else {
         pyobj::warning(pyobj::concat("[LSP] Invalid hover mode '", mode, "', keeping current: ",
-                                     pyobj::format_value(self.attr("_hover_mode"))));
+                                     pyobj::format_value(self.attr(PYOBJ_NAME("_hover_mode")))));
     }
     return py::none();
 }

@@ -9,8 +9,8 @@ namespace hover {
 namespace {
 
 py::object from_full_text(py::handle signature) {
-    py::object full_sig = signature.attr("to_string")();
-    py::object paren_idx = full_sig.attr("find")("(");
+    py::object full_sig = signature.attr(PYOBJ_NAME("to_string"))();
+    py::object paren_idx = full_sig.attr(PYOBJ_NAME("find"))("(");
     py::object result = full_sig;
     if (pyobj::compare(paren_idx, py::int_(0), Py_GE)) {
         py::object cut = pyobj::steal(PySlice_New(paren_idx.ptr(), nullptr, nullptr));
@@ -23,8 +23,8 @@ py::object from_full_text(py::handle signature) {
 // "(" + ", ".join(p.to_string() for p in signature.params) + ")", without the return annotation.
 py::object from_params(py::handle signature) {
     py::list param_strs;
-    for (py::handle p : signature.attr("params")) param_strs.append(p.attr("to_string")());
-    py::object joined = py::str(", ").attr("join")(param_strs);
+    for (py::handle p : signature.attr(PYOBJ_NAME("params"))) param_strs.append(p.attr(PYOBJ_NAME("to_string"))());
+    py::object joined = py::str(", ").attr(PYOBJ_NAME("join"))(param_strs);
     return pyobj::concat("(", joined, ")");
 }
 

@@ -1,6 +1,7 @@
 #include "lsp_bridge/module_body.h"
 #include "lsp_bridge/texts.h"
 #include "pyobj/globals.h"
+#include "pyobj/ops.h"
 
 namespace lsp_bridge {
 
@@ -10,7 +11,12 @@ class Body {
 public:
     explicit Body(PyObject* globals) : globals_(globals) {}
 
-    py::object get(const char* name) { return pyobj::global(name); }
+    // A name the body has bound (or the module's own __name__), as the next statement reads it.
+    py::object get(const char* name) {
+        py::object value = pyobj::dict_get(globals_, py::str(name));
+        if (!value) pyobj::raise(PyExc_NameError, name);
+        return value;
+    }
 
     void bind(const char* name, py::handle value) {
         if (PyDict_SetItemString(globals_, name, value.ptr()) < 0) pyobj::throw_error();

@@ -33,8 +33,8 @@ void raise(PyObject* type, const char* message) {
 py::str error_text(const py::error_already_set& e) {
     py::str text = py::reinterpret_steal<py::str>(check(PyObject_Str(e.value().ptr())));
     if (PyUnicode_GET_LENGTH(text.ptr()) > 0) return text;
-    static Name name("__name__");
-    py::object type_name = steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(e.value().ptr())), name.get()));
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(e.value().ptr()));
+    py::object type_name = steal(PyObject_GetAttr(type, PYOBJ_NAME("__name__").get()));
     return py::reinterpret_steal<py::str>(check(PyObject_Str(type_name.ptr())));
 }
 

@@ -33,6 +33,20 @@ inline PyObject* check(PyObject* o) {
 }
 inline py::object steal(PyObject* o) { return py::reinterpret_steal<py::object>(check(o)); }
 
+// The status of a C API call that returns -1 (or any negative value) on failure.
+inline int check(int status) {
+    if (status < 0) throw_error();
+    return status;
+}
+
+// A C API conversion whose failure value (`failed`, e.g. -1) is also a valid result, so only the
+// error indicator tells them apart (PyLong_AsLong and friends).
+template <class T>
+T check_value(T value, T failed) {
+    if (value == failed && PyErr_Occurred()) throw_error();
+    return value;
+}
+
 // str(e) of a caught exception, or its class name when that text is empty, so that a failure
 // is never reported as an empty (falsy) error message.
 py::str error_text(const py::error_already_set& e);

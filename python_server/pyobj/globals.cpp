@@ -1,4 +1,5 @@
 #include "pyobj/globals.h"
+#include "pyobj/ops.h"
 
 namespace pyobj {
 
@@ -8,13 +9,10 @@ __attribute__((tls_model("initial-exec"))) thread_local PyObject* t_globals = nu
 
 py::object global_by_key(PyObject* key) {
     if (PyObject* globals = t_globals) {
-        if (PyObject* v = PyDict_GetItemWithError(globals, key)) return py::reinterpret_borrow<py::object>(v);
-        if (PyErr_Occurred()) throw_error();
+        if (py::object v = dict_get(globals, key)) return v;
     }
-    PyObject* builtins = PyEval_GetBuiltins();  // borrowed
-    if (builtins) {
-        if (PyObject* v = PyDict_GetItemWithError(builtins, key)) return py::reinterpret_borrow<py::object>(v);
-        if (PyErr_Occurred()) throw_error();
+    if (PyObject* builtins = PyEval_GetBuiltins()) {  // borrowed
+        if (py::object v = dict_get(builtins, key)) return v;
     }
     PyErr_Format(PyExc_NameError, "name '%U' is not defined", key);
     throw_error();
@@ -27,16 +25,15 @@ PyObject* current_globals() { return t_globals; }
 
 py::object global(Name& name) { return global_by_key(name.get()); }
 
-py::object global(const char* name) {
-    py::object key = steal(PyUnicode_FromString(name));
-    return global_by_key(key.ptr());
+py::object import(Name& name) {
+    if (PyObject* module = PyImport_GetModule(name.get())) return py::reinterpret_steal<py::object>(module);
+    if (PyErr_Occurred()) throw_error();
+    return steal(PyImport_Import(name.get()));
 }
 
 py::object attr(py::handle obj, Name& name) {
     if (PyModule_CheckExact(obj.ptr())) {
-        PyObject* dict = PyModule_GetDict(obj.ptr());
-        if (PyObject* v = PyDict_GetItemWithError(dict, name.get())) return py::reinterpret_borrow<py::object>(v);
-        if (PyErr_Occurred()) throw_error();
+        if (py::object v = dict_get(PyModule_GetDict(obj.ptr()), name)) return v;
     }
     return steal(PyObject_GetAttr(obj.ptr(), name.get()));
 }

@@ -22,7 +22,9 @@ PyObject* current_globals();  // borrowed
 
 // Module global, else builtin, else NameError "name 'x' is not defined" - as LOAD_GLOBAL does.
 py::object global(Name& name);
-py::object global(const char* name);
+
+// The module `name` (dotted), from sys.modules, else imported: `import name` at call time.
+py::object import(Name& name);
 
 // getattr(obj, name); for a plain module object straight from its dict (what module getattr
 // finds first anyway), which keeps hot look-ups such as os.path.sep cheap.

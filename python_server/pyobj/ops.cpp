@@ -2,24 +2,17 @@
 
 namespace pyobj {
 
-bool truthy(py::handle obj) {
-    int r = PyObject_IsTrue(obj.ptr());
-    if (r < 0) throw_error();
-    return r != 0;
-}
+bool truthy(py::handle obj) { return check(PyObject_IsTrue(obj.ptr())) != 0; }
 
 bool contains(py::handle container, py::handle item) {
     int found = PyUnicode_Check(container.ptr()) && PyUnicode_CheckExact(item.ptr())
                     ? PyUnicode_Contains(container.ptr(), item.ptr())
                     : PySequence_Contains(container.ptr(), item.ptr());
-    if (found < 0) throw_error();
-    return found == 1;
+    return check(found) == 1;
 }
 
 bool compare(py::handle a, py::handle b, int op) {
-    int r = PyObject_RichCompareBool(a.ptr(), b.ptr(), op);
-    if (r < 0) throw_error();
-    return r == 1;
+    return check(PyObject_RichCompareBool(a.ptr(), b.ptr(), op)) == 1;
 }
 
 py::object add(py::handle a, py::handle b) { return steal(PyNumber_Add(a.ptr(), b.ptr())); }
@@ -29,7 +22,13 @@ py::object or_else(py::handle value, py::handle fallback) {
 }
 
 void set_item(py::handle dict, py::handle key, py::handle value) {
-    if (PyDict_SetItem(dict.ptr(), key.ptr(), value.ptr()) < 0) throw_error();
+    check(PyDict_SetItem(dict.ptr(), key.ptr(), value.ptr()));
+}
+
+py::object dict_get(py::handle dict, py::handle key) {
+    PyObject* value = PyDict_GetItemWithError(dict.ptr(), key.ptr());  // borrowed
+    if (!value && PyErr_Occurred()) throw_error();
+    return py::reinterpret_borrow<py::object>(value);
 }
 
 py::str format_value(py::handle value) {

@@ -26,6 +26,10 @@ py::object or_else(py::handle value, py::handle fallback);
 // d[key] = value for a dict
 void set_item(py::handle dict, py::handle key, py::handle value);
 
+// d.get(key) for a dict without calling back into Python for a missing key: the value, or a null
+// object when the key is absent. A failing key hash or comparison raises.
+py::object dict_get(py::handle dict, py::handle key);
+
 // format(value, ""): str as is, anything else by its own __format__.
 py::str format_value(py::handle value);
 

@@ -4,6 +4,7 @@
 
 #include "pyobj/calls.h"
 #include "pyobj/errors.h"
+#include "pyobj/globals.h"
 #include "pyobj/names.h"
 #include "pyobj/ops.h"
 
@@ -51,21 +52,15 @@ public:
     Busy& operator=(const Busy&) = delete;
 };
 
-long to_long(py::handle value) {
-    long n = PyLong_AsLong(value.ptr());
-    if (n == -1 && PyErr_Occurred()) pyobj::throw_error();
-    return n;
-}
+long to_long(py::handle value) { return pyobj::check_value(PyLong_AsLong(value.ptr()), -1L); }
 
 Thresholds get_thresholds(py::handle gc) {
-    static pyobj::Name get_threshold("get_threshold");
-    py::tuple now = pyobj::call_method(gc, get_threshold);
+    py::tuple now = pyobj::call_method(gc, PYOBJ_NAME("get_threshold"));
     return {to_long(now[0]), to_long(now[1]), to_long(now[2])};
 }
 
 void set_thresholds(py::handle gc, const Thresholds& t) {
-    static pyobj::Name set_threshold("set_threshold");
-    pyobj::call_method(gc, set_threshold, py::int_(t.first), py::int_(t.second), py::int_(t.third));
+    pyobj::call_method(gc, PYOBJ_NAME("set_threshold"), py::int_(t.first), py::int_(t.second), py::int_(t.third));
 }
 
 bool overdue() { return g_paused && Clock::now() - g_paused_at > kLiftAfter; }
@@ -73,8 +68,7 @@ bool overdue() { return g_paused && Clock::now() - g_paused_at > kLiftAfter; }
 // A first threshold of 0 stops automatic collection whatever the switch says; gc.disable() would
 // be undone by parso's gc.enable() and would hide the host's own use of the switch.
 void begin(py::handle gc) {
-    static pyobj::Name isenabled("isenabled");
-    if (!pyobj::truthy(pyobj::call_method(gc, isenabled))) return;
+    if (!pyobj::truthy(pyobj::call_method(gc, PYOBJ_NAME("isenabled")))) return;
     Thresholds host = get_thresholds(gc);
     if (host.first == 0) return;
     Thresholds set{0, host.second, host.third};
@@ -120,13 +114,10 @@ bool in_line() { return g_depth > 0 ? g_paused && !overdue() : !g_paused; }
 // collection does not start while one is set).
 void settle_now() noexcept {
     if (g_busy || in_line()) return;
-    static pyobj::Name gc_name("gc");
     PyObject *type, *value, *traceback;
     PyErr_Fetch(&type, &value, &traceback);
     try {
-        py::object gc = py::reinterpret_steal<py::object>(PyImport_GetModule(gc_name.get()));
-        if (!gc) gc = pyobj::steal(PyImport_Import(gc_name.get()));
-        settle(gc);
+        settle(pyobj::import(PYOBJ_NAME("gc")));
     } catch (...) {
         pyobj::set_error_from_current_exception();
         PyErr_WriteUnraisable(nullptr);

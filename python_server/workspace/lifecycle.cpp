@@ -10,20 +10,20 @@ using pyobj::global;
 
 py::object init(const SelfArgs& a) {
     py::handle self = a.self;
-    py::object os_path = global("os").attr("path");
+    py::object os_path = global(PYOBJ_NAME("os")).attr("path");
     py::setattr(self, "_workspace_path", py::none());
-    py::setattr(self, "_temp_dir", global("tempfile").attr("TemporaryDirectory")());
-    py::setattr(self, "_python_server_path", os_path.attr("dirname")(os_path.attr("abspath")(global("__file__"))));
+    py::setattr(self, "_temp_dir", global(PYOBJ_NAME("tempfile")).attr("TemporaryDirectory")());
+    py::setattr(self, "_python_server_path", os_path.attr("dirname")(os_path.attr("abspath")(global(PYOBJ_NAME("__file__")))));
     py::setattr(self, "_stubs_path", os_path.attr("join")(self.attr("_python_server_path"), "stubs"));
     py::list added_sys_path;
     added_sys_path.append(self.attr("_stubs_path"));
     py::setattr(self, "_jedi_project",
-                global("jedi").attr("Project")(py::arg("path") = self.attr("_temp_dir").attr("name"),
+                global(PYOBJ_NAME("jedi")).attr("Project")(py::arg("path") = self.attr("_temp_dir").attr("name"),
                                                 py::arg("added_sys_path") = added_sys_path));
     py::setattr(self, "_hover_mode", py::str("compact"));
     pyobj::info(PYOBJ_NAME("[LSP] LSPBridge initialized (pylsp_available=%s, pyflakes_available=%s, temp_dir=%s, "
                            "python_server=%s, stubs=%s)"),
-        global("PYLSP_AVAILABLE"), global("PYFLAKES_AVAILABLE"), self.attr("_temp_dir").attr("name"),
+        global(PYOBJ_NAME("PYLSP_AVAILABLE")), global(PYOBJ_NAME("PYFLAKES_AVAILABLE")), self.attr("_temp_dir").attr("name"),
         self.attr("_python_server_path"), self.attr("_stubs_path"));
     self.attr("preload_corvane_module_async")();
     return py::none();

@@ -18,14 +18,12 @@ py::object update_sys_paths(const NewPathsArgs& a) {
             added_paths.append(self.attr("_stubs_path"));
             added_paths.append(self.attr("_python_server_path"));
             for (py::handle p : new_paths) {
-                int present = PySequence_Contains(added_paths.ptr(), p.ptr());
-                if (present < 0) pyobj::throw_error();
-                if (!present) added_paths.append(p);
+                if (!pyobj::contains(added_paths, p)) added_paths.append(p);
             }
             py::object temp_dir = self.attr("_temp_dir");
             py::object root = pyobj::truthy(temp_dir) ? py::object(temp_dir.attr("name")) : py::object(py::none());
             py::setattr(self, "_jedi_project",
-                        global("jedi").attr("Project")(py::arg("path") = root, py::arg("added_sys_path") = added_paths));
+                        global(PYOBJ_NAME("jedi")).attr("Project")(py::arg("path") = root, py::arg("added_sys_path") = added_paths));
             pyobj::info(PYOBJ_NAME("[LSP] Updated jedi project with %d total paths (%d package paths, stubs path: %s)"),
                         py::len(added_paths), py::len(new_paths), self.attr("_stubs_path"));
         },

@@ -19,13 +19,13 @@ void validate(const Request& r) {
 void sync_if_needed(const Request& r) {
     if (pyobj::truthy(r.modules) || pyobj::truthy(r.dirty_files)) {
         py::object modules = pyobj::truthy(r.modules) ? py::reinterpret_borrow<py::object>(r.modules) : py::dict();
-        r.self.attr("sync_modules")(modules, r.dirty_files);
+        r.self.attr(PYOBJ_NAME("sync_modules"))(modules, r.dirty_files);
     }
 }
 
 py::object script_path(const Request& r) {
     bool non_empty_str = PyUnicode_Check(r.path.ptr()) && PyUnicode_GET_LENGTH(r.path.ptr()) > 0;
-    if (non_empty_str && pyobj::truthy(r.self.attr("_is_module_name")(r.path))) {
+    if (non_empty_str && pyobj::truthy(r.self.attr(PYOBJ_NAME("_is_module_name"))(r.path))) {
         return module_file_path(r.self, r.path);
     }
     if (non_empty_str) return py::reinterpret_borrow<py::object>(r.path);
@@ -33,10 +33,9 @@ py::object script_path(const Request& r) {
 }
 
 py::object new_script(const Request& r, py::handle path) {
-    static pyobj::Name jedi("jedi"), script("Script"), project("_jedi_project");
     static pyobj::KeywordNames keywords{"code", "path", "project"};
-    py::object factory = pyobj::attr(pyobj::global(jedi), script);
-    return pyobj::call_kw(factory, keywords, r.code, path, pyobj::attr(r.self, project));
+    py::object factory = pyobj::attr(pyobj::global(PYOBJ_NAME("jedi")), PYOBJ_NAME("Script"));
+    return pyobj::call_kw(factory, keywords, r.code, path, pyobj::attr(r.self, PYOBJ_NAME("_jedi_project")));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 namespace workspace {
 
+using pyobj::attr;
 using pyobj::global;
 
 namespace {
@@ -14,14 +15,21 @@ namespace {
 using pyobj::call_method;
 using pyobj::Name;
 
+// os and os.path, read at call time as every module global is.
+Name os_name("os"), path_name("path");
+
+py::object os_module() { return global(os_name); }
+py::object os_path() { return attr(global(os_name), path_name); }
+
 // with open(path, "w", encoding="utf-8") as f: f.write(code)
 void write_text_file(py::handle path, py::handle code) {
-    static Name open("open"), enter("__enter__"), write("write"), exit("__exit__");
     static pyobj::KeywordNames encoding{"encoding"};
-    py::object file = pyobj::call_kw(global(open), encoding, path, PYOBJ_NAME("w").get(), PYOBJ_NAME("utf-8").get());
-    py::object entered = call_method(file, enter);
+    Name& exit = PYOBJ_NAME("__exit__");
+    py::object file =
+        pyobj::call_kw(global(PYOBJ_NAME("open")), encoding, path, PYOBJ_NAME("w").get(), PYOBJ_NAME("utf-8").get());
+    py::object entered = call_method(file, PYOBJ_NAME("__enter__"));
     try {
-        call_method(entered, write, code);
+        call_method(entered, PYOBJ_NAME("write"), code);
     } catch (py::error_already_set& e) {
         pyobj::Handling handling(e);
         py::object trace = e.trace() ? e.trace() : py::none();
@@ -39,10 +47,9 @@ bool contains_separator(py::handle text, py::handle sep) {
 }  // namespace
 
 py::object module_file_path(py::handle self, py::handle file_stem) {
-    static Name os_name("os"), path_name("path"), join("join"), temp_dir("_temp_dir"), name("name");
-    py::object join_fn = pyobj::attr(pyobj::attr(global(os_name), path_name), join);
-    py::object folder = pyobj::attr(pyobj::attr(self, temp_dir), name);
-    return pyobj::call(join_fn, folder, pyobj::concat(file_stem, ".py"));
+    py::object join = attr(os_path(), PYOBJ_NAME("join"));
+    py::object folder = attr(attr(self, PYOBJ_NAME("_temp_dir")), PYOBJ_NAME("name"));
+    return pyobj::call(join, folder, pyobj::concat(file_stem, ".py"));
 }
 
 bool refuse_unsafe_name(py::handle name, py::handle file_stem) {
@@ -50,10 +57,9 @@ bool refuse_unsafe_name(py::handle name, py::handle file_stem) {
     // rather than write or remove anything anywhere else.
     // Tested on an exact str copy: format() of a key may return a str subclass whose own
     // __contains__ or __eq__ would answer these tests falsely.
-    static Name os_name("os"), sep_name("sep"), altsep_name("altsep");
     py::str text = py::reinterpret_steal<py::str>(pyobj::check(PyUnicode_FromObject(file_stem.ptr())));
-    py::object os = global(os_name);
-    py::object sep = pyobj::attr(os, sep_name), altsep = pyobj::attr(os, altsep_name);
+    py::object os = os_module();
+    py::object sep = attr(os, PYOBJ_NAME("sep")), altsep = attr(os, PYOBJ_NAME("altsep"));
     Py_ssize_t length = PyUnicode_GET_LENGTH(text.ptr());
     auto has_char = [&](Py_UCS4 c) {
         Py_ssize_t at = PyUnicode_FindChar(text.ptr(), c, 0, length, 1);
@@ -71,7 +77,7 @@ py::object sync_modules(const SyncArgs& a) {
     py::handle self = a.self;
     py::dict merged = py::reinterpret_steal<py::dict>(pyobj::check(PyDict_Copy(a.modules.ptr())));
     if (pyobj::truthy(a.dirty_files)) {
-        if (PyDict_Update(merged.ptr(), a.dirty_files.ptr()) < 0) pyobj::throw_error();
+        pyobj::check(PyDict_Update(merged.ptr(), a.dirty_files.ptr()));
     }
     py::list items = py::reinterpret_steal<py::list>(pyobj::check(PyDict_Items(merged.ptr())));
     for (py::handle item : items) {
@@ -97,9 +103,9 @@ py::object delete_module(const ModuleNameArgs& a) {
     if (refuse_unsafe_name(name, name)) return py::none();
     pyobj::except_exception(
         [&] {
-            py::object os = global("os");
-            if (pyobj::truthy(os.attr("path").attr("exists")(file_path))) {
-                os.attr("remove")(file_path);
+            py::object os = os_module();
+            if (pyobj::truthy(pyobj::call(attr(attr(os, path_name), PYOBJ_NAME("exists")), file_path))) {
+                pyobj::call(attr(os, PYOBJ_NAME("remove")), file_path);
                 pyobj::debug(PYOBJ_NAME("[LSP] Deleted module file '%s'"), name);
             }
         },
@@ -110,11 +116,10 @@ py::object delete_module(const ModuleNameArgs& a) {
 // The same answer as path.isidentifier() for every str, but with the separator tests kept
 // explicit: os.path.sep is read at call time, like every module global.
 py::object is_module_name(const PathArgs& a) {
-    static pyobj::Name os_name("os"), path_name("path"), sep_name("sep");
     PyObject* path = a.path.ptr();
     auto answer = [](bool value) { return py::reinterpret_borrow<py::object>(value ? Py_True : Py_False); };
     if (PyUnicode_GET_LENGTH(path) == 0) return answer(false);
-    py::object sep = pyobj::attr(pyobj::attr(global(os_name), path_name), sep_name);
+    py::object sep = attr(os_path(), PYOBJ_NAME("sep"));
     bool has_sep = pyobj::contains(path, sep);
     // An identifier holds no "/" or "\\" and starts with neither "<" nor ".", so those tests
     // are settled by isidentifier() itself.

@@ -18,7 +18,7 @@ py::object preload_corvane_module(const SelfArgs& a) {
             Py_ssize_t found = 0;
             {
                 JediLock lock;
-                py::object script = global("jedi").attr("Script")(
+                py::object script = global(PYOBJ_NAME("jedi")).attr("Script")(
                     py::arg("code") = warmup_code, py::arg("path") = "<warmup>",
                     py::arg("project") = self.attr("_jedi_project"));
                 py::list completions(script.attr("complete")(py::arg("line") = 2, py::arg("column") = 8));
@@ -32,7 +32,7 @@ py::object preload_corvane_module(const SelfArgs& a) {
 
 py::object preload_corvane_module_async(const SelfArgs& a) {
     py::handle self = a.self;
-    py::object thread = global("threading").attr("Thread")(
+    py::object thread = global(PYOBJ_NAME("threading")).attr("Thread")(
         py::arg("target") = self.attr("preload_corvane_module"), py::arg("name") = "LSP-corvane-preload",
         py::arg("daemon") = true);
     thread.attr("start")();
