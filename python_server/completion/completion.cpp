@@ -48,16 +48,18 @@ py::list completion_items(const workspace::Request& r) {
     py::object word_prefix = r.self.attr("_get_word_prefix")(r.code, r.line, r.column);
     bool show_underscores = starts_with_underscore(word_prefix);
     py::object path = workspace::script_path(r);
-    py::object script = workspace::new_script(r, path);
+    py::object script = workspace::stoppable([&] { return workspace::new_script(r, path); });
     ItemCache cache(r.self, path, script);
     static pyobj::Name complete("complete");
-    py::object completions = workspace::call_at_position(script, complete, r);
-    pyobj::debug(PYOBJ_NAME("[LSP] Jedi returned %d completions"), py::int_(py::len(completions)));
     py::list items;
-    for (py::handle completion : completions) {
-        py::object item = cache.item(completion, show_underscores);
-        if (item) items.append(item);
-    }
+    workspace::stoppable([&] {  // the cache stores only in finish(), after the section
+        py::object completions = workspace::call_at_position(script, complete, r);
+        pyobj::debug(PYOBJ_NAME("[LSP] Jedi returned %d completions"), py::int_(py::len(completions)));
+        for (py::handle completion : completions) {
+            py::object item = cache.item(completion, show_underscores);
+            if (item) items.append(item);
+        }
+    });
     cache.finish();
     return items;
 }

@@ -20,7 +20,7 @@ py::object jedi_request(const workspace::Request& r, pyobj::Name& request_format
         [&]() -> py::object {
             workspace::RequestLock lock;
             py::object script = workspace::prepare_script(r);
-            return body(r, script);
+            return workspace::stoppable([&] { return body(r, script); });
         },
         std::forward<Failure>(failure));
 }

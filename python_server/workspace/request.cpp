@@ -52,7 +52,7 @@ py::object prepare_script(const Request& r) {
     validate(r);
     sync_if_needed(r);
     py::object path = script_path(r);
-    return new_script(r, path);
+    return stoppable([&] { return new_script(r, path); });
 }
 
 }  // namespace workspace

@@ -6,6 +6,7 @@
 #include "pyobj/log.h"
 #include "workspace/collector_pause.h"
 #include "workspace/jedi_lock.h"
+#include "workspace/request_budget.h"
 
 namespace workspace {
 
@@ -51,11 +52,13 @@ py::object prepare_script(const Request& r);
 
 // Runs a request body; any Exception becomes one error line (`error_format` with the error
 // text) and the answer `failure(error_text)`. An empty exception text is replaced by the class
-// name, so a failure never looks like success to a caller testing `error` for truth.
+// name, so a failure never looks like success to a caller testing `error` for truth. A request
+// that ran out of its time budget answers the same way (request_budget.h).
 template <class Body, class Failure>
 py::object answer(pyobj::Name& error_format, Body&& body, Failure&& failure) {
-    return pyobj::except_exception(std::forward<Body>(body), [&](py::error_already_set& e) -> py::object {
-        py::str text = pyobj::error_text(e);
+    RequestBudget budget;
+    return pyobj::except(budget.caught(), std::forward<Body>(body), [&](py::error_already_set& e) -> py::object {
+        py::str text = budget.error_text(e);
         pyobj::error(error_format, text);
         return failure(text);
     });
