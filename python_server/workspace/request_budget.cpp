@@ -8,6 +8,7 @@
 
 #include "pyobj/log.h"
 #include "workspace/stop_cleanup.h"
+#include "workspace/stop_places.h"
 #include "workspace/stop_watchdog.h"
 
 namespace workspace {
@@ -149,6 +150,7 @@ void raise_out_of_time() {
 StopSection::StopSection() {
     if (!t_target || t_target->armed.load(std::memory_order_relaxed)) return;  // none, or nested
     if (BudgetClock::now() >= t_target->deadline) raise_out_of_time();
+    t_target->base_depth = stop_places::depth(PyThreadState_Get());
     set_armed(t_target, true);
     owner_ = true;
 }

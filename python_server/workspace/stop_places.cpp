@@ -62,13 +62,30 @@ bool in_table(PyCodeObject* code) {
 
 }  // namespace
 
-bool unsafe(PyThreadState* thread) {
-    py::object frame = py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(PyThreadState_GetFrame(thread)));
-    while (frame) {
+namespace {
+py::object top_frame(PyThreadState* thread) {
+    return py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(PyThreadState_GetFrame(thread)));
+}
+
+py::object back(py::handle frame) {
+    return py::reinterpret_steal<py::object>(
+        reinterpret_cast<PyObject*>(PyFrame_GetBack(reinterpret_cast<PyFrameObject*>(frame.ptr()))));
+}
+}  // namespace
+
+int depth(PyThreadState* thread) {
+    int n = 0;
+    for (py::object frame = top_frame(thread); frame; frame = back(frame)) ++n;
+    return n;
+}
+
+bool unsafe(PyThreadState* thread, int base_depth) {
+    int own = depth(thread) - base_depth;
+    py::object frame = top_frame(thread);
+    for (int i = 0; frame && i < own; ++i, frame = back(frame)) {
         PyFrameObject* f = reinterpret_cast<PyFrameObject*>(frame.ptr());
         py::object code = py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(PyFrame_GetCode(f)));
         if (in_table(reinterpret_cast<PyCodeObject*>(code.ptr()))) return true;
-        frame = py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(PyFrame_GetBack(f)));
     }
     return false;
 }

@@ -9,8 +9,13 @@
 namespace workspace {
 namespace stop_places {
 
-// With the GIL held: a frame of `thread` is at a place in the table (stop_places.cpp).
-bool unsafe(PyThreadState* thread);
+// With the GIL held: the number of Python frames of `thread`.
+int depth(PyThreadState* thread);
+
+// With the GIL held: one of the frames `thread` entered after its first `base_depth` frames is at
+// a place in the table (stop_places.cpp). The frames below belong to the host's caller (a thread's
+// own start in threading.py, say) and are not the request's work.
+bool unsafe(PyThreadState* thread, int base_depth);
 
 }  // namespace stop_places
 }  // namespace workspace

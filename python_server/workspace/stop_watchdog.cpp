@@ -73,7 +73,7 @@ void fire_due(State& st, BudgetClock::time_point now) {
             continue;
         }
         PyThreadState* ts = thread_state_of(t->thread_id);
-        if (!ts || stop_places::unsafe(ts)) {
+        if (!ts || stop_places::unsafe(ts, t->base_depth)) {
             t->next_try = now + kDeferRetry;
             continue;
         }

@@ -18,6 +18,7 @@ struct StopTarget {
     double seconds = 0;                  // the budget, for the error text
     BudgetClock::time_point deadline{};  // fixed before it is added
     std::atomic<bool> armed{false};      // written by the request's thread under the GIL
+    int base_depth = 0;                  // its Python frames when it was armed; under the GIL
     bool fired = false;                  // a stop was raised for it; under the GIL
     BudgetClock::time_point next_try{};  // the watchdog's own, under its mutex
 };
