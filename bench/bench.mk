@@ -1,5 +1,6 @@
 # make bench: every benchmark under CPython 3.9 (about 15-20 minutes on two cores), the tables
-# printed, and build/bench/report.md with its PNG plots. Not part of `make test`.
+# printed, and build/bench/report.md with its PNG plots, then the request budget's figures
+# (bench/suite_budget.py, build/bench/budget.json; about 3 minutes). Not part of `make test`.
 # Knobs: BENCH_ARGS="--quick" (a few rounds only) or "--only completion,hover" or "--repeats 5".
 
 BENCH_OUT := $(BUILD)/bench
@@ -11,6 +12,8 @@ BENCH_ARGS ?=
 bench: build39
 	@mkdir -p $(BENCH_OUT)
 	@status=0; $(RUN39) bench/run.py --out $(BENCH_OUT) $(BENCH_ARGS) || status=$$?; \
+	echo "== request budget =="; \
+	$(RUN39) bench/suite_budget.py --out $(BENCH_OUT) $(filter --quick,$(BENCH_ARGS)) || status=1; \
 	if $(PY311) -c 'import matplotlib' 2>/dev/null; then \
 	    $(RUN311) bench/plots.py $(BENCH_OUT)/results.json || status=1; \
 	else echo "bench: no plots (python3-matplotlib is not installed)"; fi; \

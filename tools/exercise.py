@@ -36,6 +36,9 @@ class Fake:
         return "doc"
 
 
+LONG_LINE = "x = " + " + ".join(["1"] * 3000)
+
+
 def expect_refusal(call):
     try:
         call()
@@ -81,6 +84,16 @@ def main(rounds=2):
         b.get_diagnostics("(" * 300)
         with mock.patch.object(lsp_bridge.jedi, "Script", side_effect=MemoryError()):
             b.get_completions(CODE, 1, 0)
+        # Requests stopped by their time budget inside jedi, parso and pyflakes, then a value
+        # that is no budget (one warning, the default used).
+        os.environ["LSP_BRIDGE_REQUEST_BUDGET"] = "0.05"
+        b.get_signature_help(LONG_LINE + "\nprint(", 2, 6)
+        b.get_completions(LONG_LINE + "\nx.", 2, 2)
+        b.get_hover(LONG_LINE + "\nx", 2, 1)
+        b.get_diagnostics("".join(f"import m{i}\n" for i in range(300)))
+        os.environ["LSP_BRIDGE_REQUEST_BUDGET"] = "soon"
+        b.get_diagnostics(CODE, "main")
+        del os.environ["LSP_BRIDGE_REQUEST_BUDGET"]
         expect_refusal(lambda: b.get_completions(None, 1, 0))
         expect_refusal(lambda: b.get_hover("x", float("nan"), 0))
         expect_refusal(lambda: b.sync_modules(collections.OrderedDict()))

@@ -10,6 +10,10 @@
 #                changes and requests in its random sequence (a fresh seed, printed, unless
 #                CHANGE_SEED is given), under 3.9 and then 3.11. CHANGE_STEPS=200 takes about
 #                3 minutes per interpreter.
+#   make test-budget  tests/test_request_budget.py with BUDGET_STEPS requests stopped at random
+#                moments over inputs BUDGET_SCALE times the short run's size (a fresh seed,
+#                printed, unless BUDGET_SEED is given), under 3.9 and then 3.11. The defaults take
+#                about 10 minutes per interpreter.
 
 FUZZ_SCALE ?= 20
 FUZZ_TESTS := tests/test_fuzz_arguments.py tests/test_fuzz_code.py tests/test_fuzz_jedi_answers.py \
@@ -22,10 +26,18 @@ CHANGE_SEED ?= random
 FUZZ_RUN = LSP_BRIDGE_FUZZ_SCALE=$(FUZZ_SCALE) $(PYTEST_ENV)
 FUZZ_ARGS = $(FUZZ_TESTS) --timeout=0 --hypothesis-show-statistics $(PYTEST_ARGS)
 
+BUDGET_STEPS ?= 200
+BUDGET_SCALE ?= 3
+BUDGET_SEED ?= random
+BUDGET_RUN = LSP_BRIDGE_BUDGET_STEPS=$(BUDGET_STEPS) LSP_BRIDGE_BUDGET_SCALE=$(BUDGET_SCALE) \
+	LSP_BRIDGE_BUDGET_SEED=$(BUDGET_SEED) $(PYTEST_ENV)
+BUDGET_ARGS = tests/test_request_budget.py --timeout=0 -s $(PYTEST_ARGS)
+
 CHANGE_RUN = LSP_BRIDGE_CHANGE_STEPS=$(CHANGE_STEPS) LSP_BRIDGE_CHANGE_SEED=$(CHANGE_SEED) $(PYTEST_ENV)
 CHANGE_ARGS = tests/test_item_cache_changes.py --timeout=0 -s $(PYTEST_ARGS)
 
-.PHONY: fuzz fuzz39 fuzz311 soak test-changes test-changes39 test-changes311
+.PHONY: fuzz fuzz39 fuzz311 soak test-changes test-changes39 test-changes311 test-budget test-budget39 \
+	test-budget311
 
 fuzz: fuzz39 fuzz311
 
@@ -45,3 +57,11 @@ test-changes39: build39
 
 test-changes311: build311
 	$(CHANGE_RUN) $(RUN311) -m pytest $(CHANGE_ARGS)
+
+test-budget: test-budget39 test-budget311
+
+test-budget39: build39
+	$(BUDGET_RUN) $(RUN39) -m pytest $(BUDGET_ARGS)
+
+test-budget311: build311
+	$(BUDGET_RUN) $(RUN311) -m pytest $(BUDGET_ARGS)

@@ -5,6 +5,7 @@
 #include "completion/methods.h"
 #include "pyobj/log.h"
 #include "workspace/request.h"
+#include "workspace/request_budget.h"
 
 namespace completion {
 
@@ -44,13 +45,15 @@ bool in_import_alias(const workspace::Request& r) {
 // The items, through the cache, which is made before jedi is asked.
 py::list completion_items(const workspace::Request& r, py::handle path, py::handle script, bool show_underscores) {
     ItemCache cache(r.self, path, script);
-    py::object completions = workspace::call_at_position(script, PYOBJ_NAME("complete"), r);
-    pyobj::debug(PYOBJ_NAME("[LSP] Jedi returned %d completions"), py::int_(py::len(completions)));
     py::list items;
-    for (py::handle completion : completions) {
-        py::object item = cache.item(completion, show_underscores);
-        if (item) items.append(item);
-    }
+    workspace::stoppable([&] {  // the cache stores only in finish(), after the section
+        py::object completions = workspace::call_at_position(script, PYOBJ_NAME("complete"), r);
+        pyobj::debug(PYOBJ_NAME("[LSP] Jedi returned %d completions"), py::int_(py::len(completions)));
+        for (py::handle completion : completions) {
+            py::object item = cache.item(completion, show_underscores);
+            if (item) items.append(item);
+        }
+    });
     cache.finish();
     return items;
 }

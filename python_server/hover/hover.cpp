@@ -5,6 +5,7 @@
 #include "pyobj/calls.h"
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
+#include "workspace/request_budget.h"
 
 namespace hover {
 
@@ -107,10 +108,12 @@ py::object get_hover(const workspace::Request& r) {
     request.log_request = [&] {
         pyobj::debug(PYOBJ_NAME("[LSP] Request: get_hover line=%d, column=%d, path=%s"), r.line, r.column, r.path);
     };
-    request.ask = [&](py::handle, py::handle script) -> py::object {
-        py::object inferred = workspace::call_at_position(script, names::infer, r);
-        if (!pyobj::truthy(inferred)) return help_fallback(script, r);
-        return from_inferred(r.self, inferred);
+    request.ask = [&](py::handle, py::handle script) {
+        return workspace::stoppable([&] {
+            py::object inferred = workspace::call_at_position(script, names::infer, r);
+            if (!pyobj::truthy(inferred)) return help_fallback(script, r);
+            return from_inferred(r.self, inferred);
+        });
     };
     request.failure = [](py::str error) -> py::object { return hover_result(py::none(), error); };
     return workspace::run_jedi_request(r, request);

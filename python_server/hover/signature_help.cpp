@@ -6,6 +6,7 @@
 #include "pyobj/calls.h"
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
+#include "workspace/request_budget.h"
 
 namespace hover {
 
@@ -75,13 +76,15 @@ py::object get_signature_help(const workspace::Request& r) {
         pyobj::debug(PYOBJ_NAME("[LSP] Request: get_signature_help line=%d, column=%d, path=%s"), r.line, r.column,
                      r.path);
     };
-    request.ask = [&](py::handle, py::handle script) -> py::object {
-        py::object signatures = workspace::call_at_position(script, names::get_signatures, r);
-        if (!pyobj::truthy(signatures)) {
-            pyobj::debug(PYOBJ_NAME("[LSP] No signatures found"));
-            return help_result(py::list(), py::int_(0), py::none());
-        }
-        return from_signature(r.self, signatures[py::int_(0)]);
+    request.ask = [&](py::handle, py::handle script) {
+        return workspace::stoppable([&]() -> py::object {
+            py::object signatures = workspace::call_at_position(script, names::get_signatures, r);
+            if (!pyobj::truthy(signatures)) {
+                pyobj::debug(PYOBJ_NAME("[LSP] No signatures found"));
+                return help_result(py::list(), py::int_(0), py::none());
+            }
+            return from_signature(r.self, signatures[py::int_(0)]);
+        });
     };
     request.failure = [](py::str error) -> py::object { return help_result(py::list(), py::int_(0), error); };
     return workspace::run_jedi_request(r, request);

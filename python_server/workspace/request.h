@@ -55,7 +55,10 @@ struct JediRequest {
 //     ask(path, script)
 //  5. respond(what ask returned), or that answer itself
 // Steps 2 to 5 are one body: an Exception there is answered by one error line (error_format)
-// and failure(error_text), as workspace/answer.h describes.
+// and failure(error_text), as workspace/answer.h describes. The request's time budget covers
+// all of it, the wait for the lock included. A stop may interrupt only the making of the script
+// and what ask() runs in `stoppable` sections (request_budget.h: its jedi work), never the sync
+// or after_sync().
 py::object run_jedi_request(const Request& r, const JediRequest& request);
 
 // script.<name>(line=line, column=column): a question at the request's position, by keyword.

@@ -1,0 +1,201 @@
+#include "workspace/stop_watchdog.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "pyobj/names.h"
+#include "workspace/stop_places.h"
+
+namespace workspace {
+namespace watchdog {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// A stop refused at an unsafe place is tried again this soon.
+constexpr milliseconds kDeferRetry{2};
+// A target past its deadline but not armed (in its own bookkeeping) is looked at again this soon;
+// an arm after the deadline raises the stop by itself, so this only bounds a missed wake-up.
+constexpr milliseconds kUnarmedRetry{50};
+// A stop that was raised and yet the thread is still armed this much later was taken by a bare
+// `except:` or by a finalizer that reports and drops it: raise it again.
+constexpr milliseconds kRefire{200};
+
+// Everything but `targets` order is guarded by `mutex`; `fired` and firing need the GIL too. A
+// child made by fork() gets a fresh State: the parent's watchdog thread is not in it, and its
+// mutex may have been held at the fork.
+struct State {
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::vector<StopTarget*> targets;
+    bool started = false;   // the thread runs (or ran)
+    bool stopping = false;  // the exit functions asked it to end
+    bool done = false;      // it ended and will not touch Python again
+};
+
+State* g_state = nullptr;
+// The interpreter's exit functions ran: no watchdog again in this process.
+bool g_finished = false;
+
+void fresh_state_in_child() noexcept { g_state = new (std::nothrow) State; }
+
+State* state() {
+    static const bool ready = [] {
+        g_state = new State;
+        return pthread_atfork(nullptr, nullptr, fresh_state_in_child) == 0;
+    }();
+    static_cast<void>(ready);
+    return g_state;
+}
+
+PyThreadState* thread_state_of(unsigned long thread_id) {
+    PyInterpreterState* interp = PyThreadState_GetInterpreter(PyThreadState_Get());
+    for (PyThreadState* t = PyInterpreterState_ThreadHead(interp); t; t = PyThreadState_Next(t)) {
+        if (t->thread_id == thread_id) return t;
+    }
+    return nullptr;
+}
+
+// Under the GIL and the mutex: raise the stop in every due, armed target at a safe place.
+void fire_due(State& st, BudgetClock::time_point now) {
+    for (StopTarget* t : st.targets) {
+        if (now < t->next_try) continue;
+        if (!t->armed.load(std::memory_order_relaxed)) {
+            t->next_try = now + kUnarmedRetry;
+            continue;
+        }
+        PyThreadState* ts = thread_state_of(t->thread_id);
+        if (!ts || stop_places::unsafe(ts, t->base_depth)) {
+            t->next_try = now + kDeferRetry;
+            continue;
+        }
+        if (PyThreadState_SetAsyncExc(t->thread_id, stop_type()) == 1) t->fired = true;
+        t->next_try = now + kRefire;
+    }
+}
+
+bool any_due(const State& st, BudgetClock::time_point now, BudgetClock::time_point& next) {
+    next = BudgetClock::time_point::max();
+    bool due = false;
+    for (const StopTarget* t : st.targets) {
+        if (t->next_try <= now) due = true;
+        next = std::min(next, t->next_try);
+    }
+    return due;
+}
+
+void run(State* st) noexcept {
+    std::unique_lock<std::mutex> lock(st->mutex);
+    while (!st->stopping) {
+        BudgetClock::time_point now = BudgetClock::now(), next;
+        if (!any_due(*st, now, next)) {
+            if (next == BudgetClock::time_point::max()) {
+                st->cv.wait(lock);
+            } else {
+                st->cv.wait_until(lock, next);
+            }
+            continue;
+        }
+        // The GIL before the mutex, as the request threads take them.
+        lock.unlock();
+        PyGILState_STATE gil = PyGILState_Ensure();
+        lock.lock();
+        if (!st->stopping) {
+            py::error_scope clean;  // this thread's own error state stays as it was
+            fire_due(*st, BudgetClock::now());
+        }
+        lock.unlock();
+        PyGILState_Release(gil);
+        lock.lock();
+    }
+    st->done = true;
+    st->cv.notify_all();
+}
+
+// An exit function: ends the watchdog while the interpreter can still give it the GIL (after
+// Py_Finalize, taking the GIL from a foreign thread crashes). The GIL is released meanwhile, so
+// a watchdog waiting for it can finish.
+PyObject* stop_at_exit(PyObject*, PyObject*) noexcept {
+    g_finished = true;
+    State* st = g_state;
+    if (st) {
+        Py_BEGIN_ALLOW_THREADS
+        {
+            std::unique_lock<std::mutex> lock(st->mutex);
+            st->stopping = true;
+            st->cv.notify_all();
+            if (st->started) st->cv.wait(lock, [st] { return st->done; });
+        }
+        Py_END_ALLOW_THREADS
+    }
+    Py_RETURN_NONE;
+}
+
+PyMethodDef g_stop_at_exit_def = {"_stop_request_watchdog", stop_at_exit, METH_NOARGS, nullptr};
+
+// atexit.register(the exit function), once per process; false if it could not be registered.
+bool register_exit_once() {
+    static bool registered = false;
+    if (registered) return true;
+    py::object fn = pyobj::steal(PyCFunction_New(&g_stop_at_exit_def, nullptr));
+    py::object atexit = pyobj::steal(PyImport_ImportModule("atexit"));
+    atexit.attr("register")(fn);
+    registered = true;
+    return true;
+}
+
+// Under the mutex, after register_exit_once() succeeded.
+void start_if_needed(State& st) {
+    if (st.started || g_finished) return;
+    try {
+        std::thread(run, &st).detach();
+        st.started = true;
+    } catch (const std::system_error&) {
+    }
+}
+
+}  // namespace
+
+PyObject* stop_type() {
+    static PyObject* type = nullptr;  // kept for the life of the process, like pyobj::Name
+    if (!type) {
+        py::object made = pyobj::steal(PyErr_NewExceptionWithDoc(
+            "lsp_bridge.RequestOutOfTime", "A request ran past its time budget.", PyExc_BaseException, nullptr));
+        type = made.release().ptr();
+    }
+    return type;
+}
+
+void add(StopTarget* target) {
+    stop_type();  // made here, under the GIL, before the watchdog may need it
+    State* st = state();
+    if (!st) return;
+    // Before the mutex: it runs Python code, which may let other threads run. A failure leaves
+    // the budget to the section starts and the lock wait; the request itself runs on.
+    bool can_start = false;
+    pyobj::suppress(PyExc_Exception, [&] { can_start = register_exit_once(); });
+    std::lock_guard<std::mutex> lock(st->mutex);
+    target->next_try = target->deadline;
+    st->targets.push_back(target);
+    if (can_start) start_if_needed(*st);
+    st->cv.notify_all();
+}
+
+void remove(StopTarget* target) {
+    State* st = state();
+    if (!st) return;
+    std::lock_guard<std::mutex> lock(st->mutex);
+    auto it = std::find(st->targets.begin(), st->targets.end(), target);
+    if (it != st->targets.end()) st->targets.erase(it);
+}
+
+}  // namespace watchdog
+}  // namespace workspace

@@ -1,0 +1,38 @@
+// The watchdog that stops a request past its deadline: one C++ thread, started with the first
+// request that has a budget, that sleeps until the earliest deadline and then, holding the GIL,
+// raises the stop in the request's own thread (PyThreadState_SetAsyncExc) if that thread is
+// inside a stoppable section and not at a place where an exception would leave the interpreter
+// half-changed (stop_places.h); otherwise it looks again a few milliseconds later.
+#pragma once
+
+#include <atomic>
+
+#include "pyobj/errors.h"
+#include "workspace/request_budget.h"
+
+namespace workspace {
+
+// One owner request's registration: made by its RequestBudget on its own stack.
+struct StopTarget {
+    unsigned long thread_id = 0;         // PyThread_get_thread_ident() of the request's thread
+    double seconds = 0;                  // the budget, for the error text
+    BudgetClock::time_point deadline{};  // fixed before it is added
+    std::atomic<bool> armed{false};      // written by the request's thread under the GIL
+    int base_depth = 0;                  // its Python frames when it was armed; under the GIL
+    bool fired = false;                  // a stop was raised for it; under the GIL
+    BudgetClock::time_point next_try{};  // the watchdog's own, under its mutex
+};
+
+namespace watchdog {
+
+// The private exception class of the stop: a BaseException, so no `except Exception` in jedi,
+// parso, pyflakes or our own code takes it. Made once, in no module's or class's dict.
+PyObject* stop_type();
+
+// With the GIL held. `add` starts the watchdog if it is not running (never after the
+// interpreter's exit functions stopped it); `remove` is a no-op for a target it does not hold.
+void add(StopTarget* target);
+void remove(StopTarget* target);
+
+}  // namespace watchdog
+}  // namespace workspace

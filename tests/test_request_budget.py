@@ -1,0 +1,249 @@
+"""The request budget (LSP_BRIDGE_REQUEST_BUDGET): a request past it answers its ordinary error
+result, the wait for the jedi lock counts, the host's own BaseExceptions still reach it, another
+thread's hover is answered meanwhile, and a stop at any moment leaves nothing behind: after it,
+every request answers what it answered before any stop.
+
+The random sequence takes LSP_BRIDGE_BUDGET_SEED (an integer, or "random"),
+LSP_BRIDGE_BUDGET_STEPS and LSP_BRIDGE_BUDGET_SCALE (the size of the large inputs); `make
+test-budget` runs a long one."""
+import json
+import os
+import random
+import threading
+import time
+
+from unittest import mock
+
+import parso
+import pytest
+
+from support import fake_jedi, script_with
+
+SEED_TEXT = os.environ.get("LSP_BRIDGE_BUDGET_SEED") or "1"
+SEED = random.SystemRandom().randrange(2**32) if SEED_TEXT == "random" else int(SEED_TEXT)
+STEPS = int(os.environ.get("LSP_BRIDGE_BUDGET_STEPS") or 10)
+SCALE = float(os.environ.get("LSP_BRIDGE_BUDGET_SCALE") or 1)
+BUDGET = "LSP_BRIDGE_REQUEST_BUDGET"
+# Machines are noisy: a stop must come within this much after the budget (the bench measures
+# the real figure).
+SLACK = 3.0
+
+
+def out_of_time(seconds):
+    return f"Request ran out of time (budget: {seconds:g} s)"
+
+
+def error_of(answer):
+    return answer["error"]
+
+
+def spin(**_):
+    while True:
+        pass
+
+
+REQUESTS = {
+    "get_completions": ("import os\nos.pa", 2, 5),
+    "get_hover": ("import os\nos.path\n", 2, 4),
+    "get_signature_help": ("import os\nos.path.join(", 2, 13),
+    "get_diagnostics": ("import os\n",),
+}
+JEDI_QUESTION = {"get_completions": "complete", "get_hover": "infer", "get_signature_help": "get_signatures"}
+
+
+@pytest.fixture
+def budget(monkeypatch):
+    def set_budget(value):
+        monkeypatch.setenv(BUDGET, str(value))
+
+    return set_budget
+
+
+def call(bridge, method, args):
+    return getattr(bridge, method)(*args)
+
+
+# --- faults, on fake jedi ------------------------------------------------------------------------
+
+@pytest.mark.parametrize("method", list(REQUESTS))
+def test_request_spinning_in_jedi_or_pyflakes_answers_out_of_time(lsp, bridge, logs, budget, method):
+    budget(0.2)
+    if method == "get_diagnostics":
+        context = mock.patch.object(bridge, "_run_pyflakes", lambda code, filename: spin())
+    else:
+        context = fake_jedi(lsp, script_with(**{JEDI_QUESTION[method]: spin}))
+    with context:
+        start = time.monotonic()
+        answer = call(bridge, method, REQUESTS[method])
+        took = time.monotonic() - start
+    assert error_of(answer) == out_of_time(0.2)
+    assert took < 0.2 + SLACK
+    assert logs.calls[-1] == ("ERROR", f"[LSP] Error in {method}: %s", (out_of_time(0.2),))
+
+
+@pytest.mark.parametrize("exc", [KeyboardInterrupt, SystemExit])
+@pytest.mark.parametrize("method", list(JEDI_QUESTION))
+def test_host_base_exceptions_still_reach_the_host(lsp, bridge, budget, method, exc):
+    budget(30)
+    with fake_jedi(lsp, script_with(**{JEDI_QUESTION[method]: exc("host")})), pytest.raises(exc):
+        call(bridge, method, REQUESTS[method])
+
+
+@pytest.mark.parametrize("method", list(JEDI_QUESTION))
+def test_budget_running_out_while_waiting_for_the_jedi_lock_touches_no_jedi(lsp, bridge, monkeypatch, method):
+    """A request holds the jedi lock for long; one that arrives meanwhile with a short budget
+    answers out of time while the first still runs, and never builds a script."""
+    entered, release = threading.Event(), threading.Event()
+
+    def hold(**_):
+        entered.set()
+        release.wait(60)
+        return []
+
+    Script = script_with(complete=hold)
+    with fake_jedi(lsp, Script):
+        monkeypatch.setenv(BUDGET, "0")
+        holder = threading.Thread(target=bridge.get_completions, args=("x", 1, 1))
+        holder.start()
+        try:
+            assert entered.wait(60)
+            monkeypatch.setenv(BUDGET, "0.2")
+            answer = call(bridge, method, REQUESTS[method])
+            still_holding = holder.is_alive()
+        finally:
+            release.set()
+            holder.join(60)
+    assert error_of(answer) == out_of_time(0.2)
+    assert still_holding
+    assert [c["code"] for c in Script.created] == ["x"]
+
+
+def test_a_value_that_is_no_budget_warns_once_and_the_default_applies(run_python):
+    """Text, a negative number, NaN, infinity, a huge value: one warning per process (for the
+    first), and requests run on the default budget, which a short slow request does not reach."""
+    result = run_python("""
+        import json, logging, os, threading, time
+        from corvane_master.python_server import lsp_bridge
+        from unittest import mock
+        records = []
+        class Keep(logging.Handler):
+            def emit(self, record):
+                records.append([record.levelname, record.msg, [str(a) for a in record.args]])
+        logging.getLogger(lsp_bridge.__name__).addHandler(Keep())
+        b = lsp_bridge.LSPBridge()
+        errors = []
+        for value in ["soon", "-1", "nan", "inf", "1e7", "2 s"]:
+            os.environ["LSP_BRIDGE_REQUEST_BUDGET"] = value
+            with mock.patch.object(b, "_run_pyflakes", lambda code, name: time.sleep(0.3) or []):
+                errors.append(b.get_diagnostics("x = 1\\n")["error"])
+        b.cleanup()
+        for t in threading.enumerate():
+            if t.name == "LSP-corvane-preload":
+                t.join(120)
+        print("RESULT" + json.dumps([errors, [r for r in records if r[0] == "WARNING"]]))
+    """)
+    lines = [line for line in result.stdout.splitlines() if line.startswith("RESULT")]
+    assert lines, result.stderr
+    errors, warnings = json.loads(lines[0][len("RESULT"):])
+    assert errors == [None] * 6
+    assert warnings == [["WARNING", "[LSP] Ignoring LSP_BRIDGE_REQUEST_BUDGET=%r (%s); using the default of %s s",
+                         ["soon", "not a number", "15.0"]]]
+
+
+# --- real jedi: another thread meanwhile, and the differential sequence ---------------------------
+
+def long_line(terms):
+    return "x = " + " + ".join(["1"] * terms)
+
+
+def dict_literal(keys):
+    return "d = {" + ", ".join(f"'k{i}': {i}" for i in range(keys)) + "}\n"
+
+
+def findings(count):
+    return "".join(f"import m{i}\n" for i in range(count))
+
+
+def cases():
+    """(name, method, args, fresh parser cache): realistic inputs at SCALE."""
+    line = long_line(int(4000 * SCALE))
+    literal = dict_literal(int(2000 * SCALE))
+    return [
+        ("signature at the end of a long line", "get_signature_help", (line + "\nprint(", 2, 6), False),
+        ("completion after a long line", "get_completions", (line + "\nx.", 2, 2), False),
+        ("completion after a dict literal", "get_completions", (literal + "d.", 2, 2), False),
+        ("hover in a dict literal", "get_hover", (literal + "d\n", 2, 1), False),
+        ("library import, fresh parser cache", "get_completions", ("import os\nos.path.", 2, 8), True),
+        ("diagnostics with many findings", "get_diagnostics", (findings(int(400 * SCALE)),), False),
+    ]
+
+
+# Ordinary requests whose answers must not change after a stop: on the shared editor path, on a
+# compiled module (jedi's helper process), and the stopped cases themselves. (jedi's answers about
+# os.path alternate between two docstrings by themselves, so they are no probe.)
+PROBES = [
+    ("get_hover", ("import json\njson.dumps", 2, 7)),
+    ("get_hover", ("import math\nmath.sqrt", 2, 7)),
+    ("get_completions", ("import json\njson.du", 2, 7)),
+    ("get_signature_help", ("import json\njson.dumps(", 2, 11)),
+    ("get_diagnostics", ("import os\nx = y\n",)),
+]
+
+
+def test_hover_from_another_thread_is_answered_while_a_request_runs_out_of_time(bridge, budget):
+    """The hover waits for the jedi lock no longer than the slow request's budget. The slow one
+    runs in a thread of its own (whose first frames are threading's) and takes a minute in full."""
+    budget(1.5)
+    code = long_line(250_000) + "\nprint("
+    slow, slow_took = [], []
+
+    def slow_request():
+        start = time.monotonic()
+        slow.append(bridge.get_signature_help(code, 2, 6))
+        slow_took.append(time.monotonic() - start)
+
+    worker = threading.Thread(target=slow_request)
+    worker.start()
+    time.sleep(0.1)
+    budget(30)
+    start = time.monotonic()
+    hover = bridge.get_hover("import json\njson.dumps", 2, 7)
+    took = time.monotonic() - start
+    worker.join(60)
+    assert error_of(hover) is None and hover["contents"]
+    assert took < 1.5 + SLACK
+    assert [error_of(a) for a in slow] == [out_of_time(1.5)]
+    assert slow_took[0] < 1.5 + SLACK
+
+
+def test_stops_at_random_moments_leave_every_later_answer_unchanged(bridge, jedi_cache_dir, monkeypatch):
+    rng = random.Random(SEED)
+    print(f"budget sequence: seed {SEED}, {STEPS} steps, scale {SCALE}")
+    monkeypatch.setenv(BUDGET, "0")
+    all_cases = cases()
+    expected, full_time = {}, {}
+    for name, method, args, *_ in all_cases:
+        start = time.monotonic()
+        expected[name] = call(bridge, method, args)
+        full_time[name] = time.monotonic() - start
+    probes = [call(bridge, method, args) for method, args in PROBES]
+    stopped = 0
+    for step in range(STEPS):
+        name, method, args, fresh = rng.choice(all_cases)
+        if fresh:
+            parso.cache.parser_cache.clear()
+        seconds = round(rng.uniform(0.001, max(full_time[name], 0.002)), 3)
+        monkeypatch.setenv(BUDGET, str(seconds))
+        start = time.monotonic()
+        answer = call(bridge, method, args)
+        took = time.monotonic() - start
+        monkeypatch.setenv(BUDGET, "0")
+        where = f"seed {SEED} step {step}: {name} with {seconds} s"
+        if error_of(answer) == out_of_time(seconds):
+            stopped += 1
+            assert took < seconds + SLACK, where
+        else:
+            assert answer == expected[name], where
+        assert call(bridge, method, args) == expected[name], where
+        assert [call(bridge, m, a) for m, a in PROBES] == probes, where
+    print(f"budget sequence: {stopped} of {STEPS} requests stopped")
