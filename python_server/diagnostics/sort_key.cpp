@@ -18,7 +18,7 @@ py::object severity_of(const KeyArgs& a) {
 }
 
 constexpr boundary::MethodSpec kSortKey = boundary::method<&severity_of>(
-    "<lambda>", "LSPBridge.get_diagnostics.<locals>.<lambda>", nullptr, false, nullptr, "lambda");
+    boundary::Row("<lambda>").qualname("LSPBridge.get_diagnostics.<locals>.<lambda>").refusal_name("lambda"));
 
 }  // namespace
 

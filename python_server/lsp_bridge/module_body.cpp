@@ -1,4 +1,5 @@
 #include "lsp_bridge/module_body.h"
+#include "lsp_bridge/method_table.h"
 #include "lsp_bridge/texts.h"
 #include "pyobj/globals.h"
 
