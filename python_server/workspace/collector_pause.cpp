@@ -136,7 +136,7 @@ void settle_now() noexcept {
 
 // A child forked while other threads were in requests would keep their depth, and so the pause,
 // for good: the child starts from the forking thread's own depth.
-PyObject* after_fork_in_child(PyObject*, PyObject*) {
+PyObject* after_fork_in_child(PyObject*, PyObject*) noexcept {
     g_depth = t_depth;
     g_busy = t_busy;
     settle_now();
