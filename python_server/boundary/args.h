@@ -92,10 +92,12 @@ constexpr bool args_documented(const char* doc, const Param* params, size_t n) {
     const char* line = doc;
     while (*line && !starts_with(line, "Args:\n")) line = next_line(line);
     if (!*line) return i == n;
-    for (line = next_line(line); starts_with(line, "    ") && line[4] != '\n' && line[4] != '\0'; line = next_line(line)) {
-        if (line[4] == ' ') continue;
-        if (i == n || !starts_with(line + 4, params[i].name)) return false;
-        if (line[4 + std::char_traits<char>::length(params[i].name)] != ':') return false;
+    for (line = next_line(line); starts_with(line, "    "); line = next_line(line)) {
+        const char* entry = line + 4;
+        if (*entry == '\n' || *entry == '\0') break;  // the blank line before Returns
+        if (*entry == ' ') continue;
+        if (i == n || !starts_with(entry, params[i].name)) return false;
+        if (entry[std::char_traits<char>::length(params[i].name)] != ':') return false;
         ++i;
     }
     return i == n;
@@ -146,7 +148,9 @@ constexpr MethodSpec method(const Row& row) {
     static_assert(check::kinds_fit(params, n), "an int defaulting to None, or an untyped parameter with an annotation "
                                                "or a default");
     static_assert(check::names_unique(params, n), "two parameters with one name");
-    if (!check::args_documented(row.doc_text(), params, n)) throw "the docstring's Args section does not name the parameters";
+    if (!check::args_documented(row.doc_text(), params, n)) {
+        throw "the docstring's Args section does not name the parameters";  // a compile error in a constant
+    }
     return row.spec(params, static_cast<int>(n), &call_with_view<body>);
 }
 

@@ -26,12 +26,9 @@ inline constexpr const char* get_word_prefix_doc =
     "    The identifier characters that end at the cursor, or an empty string.";
 
 py::object get_completions(const workspace::Request& r);  // completion.cpp
-inline constexpr const char* get_completions_doc =
-    "Get code completions for the given position.\n\n"
-    WORKSPACE_REQUEST_ARGS_DOC
-    "Returns:\n"
-    "    Dict with:\n"
+inline constexpr const char* get_completions_doc = WORKSPACE_REQUEST_DOC(
+    "Get code completions for the given position.",
     "        - completions: List of completion items in Monaco format\n"
-    "        - error: Optional error message if completion failed";
+    "        - error: Optional error message if completion failed");
 
 }  // namespace completion

@@ -60,24 +60,19 @@ inline constexpr const char* get_type_description_doc =
     "Returns:\n"
     "    The definition's description, or fallback_type.";
 
-py::object get_hover(const workspace::Request& r);  // hover.cpp
-inline constexpr const char* get_hover_doc =
-    "Get hover information (type and docstring) for the symbol at the given position.\n\n"
-    WORKSPACE_REQUEST_ARGS_DOC
-    "Returns:\n"
-    "    Dict with:\n"
-    "        - contents: Markdown content ({\"kind\": \"markdown\", \"value\": ...}) or None\n"
-    "        - error: Optional error message if the request failed";
-
+py::object get_hover(const workspace::Request& r);           // hover.cpp
 py::object get_signature_help(const workspace::Request& r);  // signature_help.cpp
-inline constexpr const char* get_signature_help_doc =
-    "Get signature help for function calls at the given position.\n\n"
-    WORKSPACE_REQUEST_ARGS_DOC
-    "Returns:\n"
-    "    Dict with:\n"
+
+inline constexpr const char* get_hover_doc = WORKSPACE_REQUEST_DOC(
+    "Get hover information (type and docstring) for the symbol at the given position.",
+    "        - contents: Markdown content ({\"kind\": \"markdown\", \"value\": ...}) or None\n"
+    "        - error: Optional error message if the request failed");
+
+inline constexpr const char* get_signature_help_doc = WORKSPACE_REQUEST_DOC(
+    "Get signature help for function calls at the given position.",
     "        - signatures: List of signature information in Monaco format\n"
     "        - activeSignature: Index of the active signature\n"
     "        - activeParameter: Index of the active parameter\n"
-    "        - error: Optional error message if the request failed";
+    "        - error: Optional error message if the request failed");
 
 }  // namespace hover

@@ -21,8 +21,10 @@ namespace workspace {
 BOUNDARY_ARGS(Request, WORKSPACE_REQUEST_PARAMS);
 #undef WORKSPACE_REQUEST_PARAMS
 
-// The Args section of their docstrings.
-#define WORKSPACE_REQUEST_ARGS_DOC                                                        \
+// Their docstrings after the signature line: the summary, the Args, then the keys of the dict
+// they return.
+#define WORKSPACE_REQUEST_DOC(summary, keys)                                              \
+    summary "\n\n"                                                                        \
     "Args:\n"                                                                             \
     "    code: The source code text.\n"                                                   \
     "    line: 1-based line number.\n"                                                    \
@@ -32,7 +34,9 @@ BOUNDARY_ARGS(Request, WORKSPACE_REQUEST_PARAMS);
     "             If provided, these are synced to disk before completion.\n"             \
     "    dirty_files: Optional dictionary of module names to current editor content.\n"   \
     "                These override the corresponding entries in modules.\n"              \
-    "    \n"
+    "    \n"                                                                              \
+    "Returns:\n"                                                                          \
+    "    Dict with:\n" keys
 
 // What a jedi request holds while it uses jedi: the jedi lock, then the collector pause. A
 // request still waiting for the lock keeps nothing paused; the pause ends before the lock is
