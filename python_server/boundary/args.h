@@ -29,7 +29,7 @@ public:
     using py::object::object;
     bool has_value() const { return !is_none(); }
     T value() const { return py::reinterpret_borrow<T>(*this); }  // only when has_value()
-    explicit operator bool() const = delete;                       // None is a value too: use has_value()
+    explicit operator bool() const = delete;                       // true for None too: use has_value()
 };
 
 template <Kind kind>
