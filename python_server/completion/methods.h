@@ -1,4 +1,4 @@
-// The completion methods of LSPBridge, each declared with its docstring after the signature line.
+// The completion methods of LSPBridge.
 #pragma once
 
 #include "boundary/args.h"
@@ -14,21 +14,7 @@ namespace completion {
 BOUNDARY_ARGS(CodePositionArgs, COMPLETION_CODE_POSITION_PARAMS);
 #undef COMPLETION_CODE_POSITION_PARAMS
 
-py::object get_word_prefix(const CodePositionArgs& a);  // word_prefix.cpp
-inline constexpr const char* get_word_prefix_doc =
-    "Extract the word being typed before the cursor position.\n\n"
-    "Args:\n"
-    "    code: The source code text.\n"
-    "    line: 1-based line number.\n"
-    "    column: 0-based column number.\n"
-    "    \n"
-    "Returns:\n"
-    "    The identifier characters that end at the cursor, or an empty string.";
-
+py::object get_word_prefix(const CodePositionArgs& a);     // word_prefix.cpp
 py::object get_completions(const workspace::Request& r);  // completion.cpp
-inline constexpr const char* get_completions_doc = WORKSPACE_REQUEST_DOC(
-    "Get code completions for the given position.",
-    "        - completions: List of completion items in Monaco format\n"
-    "        - error: Optional error message if completion failed");
 
 }  // namespace completion

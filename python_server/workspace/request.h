@@ -21,23 +21,6 @@ namespace workspace {
 BOUNDARY_ARGS(Request, WORKSPACE_REQUEST_PARAMS);
 #undef WORKSPACE_REQUEST_PARAMS
 
-// Their docstrings after the signature line: the summary, the Args, then the keys of the dict
-// they return.
-#define WORKSPACE_REQUEST_DOC(summary, keys)                                              \
-    summary "\n\n"                                                                        \
-    "Args:\n"                                                                             \
-    "    code: The source code text.\n"                                                   \
-    "    line: 1-based line number.\n"                                                    \
-    "    column: 0-based column number.\n"                                                \
-    "    path: Optional file path (used for context).\n"                                  \
-    "    modules: Optional dictionary of module names to source code.\n"                  \
-    "             If provided, these are synced to disk before completion.\n"             \
-    "    dirty_files: Optional dictionary of module names to current editor content.\n"   \
-    "                These override the corresponding entries in modules.\n"              \
-    "    \n"                                                                              \
-    "Returns:\n"                                                                          \
-    "    Dict with:\n" keys
-
 // What a jedi request holds while it uses jedi: the jedi lock, then the collector pause. A
 // request still waiting for the lock keeps nothing paused; the pause ends before the lock is
 // released.
@@ -46,8 +29,8 @@ struct RequestLock {
     CollectorPause pause;
 };
 
-// ValueError "line must be a positive integer (1-based)" / "column must be a non-negative
-// integer (0-based)", checked in that order.
+// ValueError "code must be a string" / "line must be a positive integer (1-based)" /
+// "column must be a non-negative integer (0-based)", checked in that order.
 void validate(const Request& r);
 
 // self.sync_modules(modules or {}, dirty_files) when either is non-empty.
