@@ -51,12 +51,11 @@ bool is_number(PyObject* obj) {
     return PyComplex_Check(obj);
 }
 
+// The refusal of a value of the wrong type; a subclass the build refuses gets the note.
 PyObject* type_error(const Param& p, PyObject* obj, PyTypeObject* expected) {
     bool subclass = PyObject_TypeCheck(obj, expected);
-    py::object note = py::reinterpret_steal<py::object>(PyUnicode_FromString(subclass ? kSubclassNote : ""));
-    if (!note) return nullptr;
-    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)%s%U",
-                 p.name, expected->tp_name, Py_TYPE(obj)->tp_name, subclass ? ". " : "", note.ptr());
+    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)%s%s",
+                 p.name, expected->tp_name, Py_TYPE(obj)->tp_name, subclass ? ". " : "", subclass ? kSubclassNote : "");
     return nullptr;
 }
 
@@ -67,8 +66,7 @@ int same_name(PyObject* key, PyObject* name) {
     return PyObject_RichCompareBool(key, name, Py_EQ);
 }
 
-}  // namespace
-
+// Runs the C++ body and turns whatever it throws into a raised Python exception.
 PyObject* run_body(const MethodSpec& spec, PyObject* globals, PyObject* const* bound) noexcept {
     try {
         pyobj::GlobalsScope scope(globals);
@@ -80,6 +78,8 @@ PyObject* run_body(const MethodSpec& spec, PyObject* globals, PyObject* const* b
         return nullptr;
     }
 }
+
+}  // namespace
 
 PyObject* bind_and_call(const MethodSpec& spec, PyObject* const* param_names, PyObject* globals,
                         PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
@@ -131,11 +131,7 @@ PyObject* bind_and_call(const MethodSpec& spec, PyObject* const* param_names, Py
     for (int i = 0; i < n; ++i) {
         const Param& p = spec.params[i];
         if (p.kind != Kind::Int || PyLong_CheckExact(bound[i])) continue;
-        if (!is_number(bound[i])) {
-            PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-                         p.name, "int", Py_TYPE(bound[i])->tp_name);
-            return nullptr;
-        }
+        if (!is_number(bound[i])) return type_error(p, bound[i], &PyLong_Type);  // an int subclass is a number
         converted[i] = py::reinterpret_steal<py::object>(PyNumber_Long(bound[i]));
         if (!converted[i]) return nullptr;
         bound[i] = converted[i].ptr();

@@ -13,7 +13,4 @@ namespace boundary {
 PyObject* bind_and_call(const MethodSpec& spec, PyObject* const* param_names, PyObject* globals,
                         PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
 
-// Runs a C++ body and turns whatever it throws into a raised Python exception.
-PyObject* run_body(const MethodSpec& spec, PyObject* globals, PyObject* const* bound) noexcept;
-
 }  // namespace boundary

@@ -8,6 +8,11 @@ namespace boundary {
 
 constexpr int kMaxParams = 8;  // self included
 
+constexpr bool same_text(const char* a, const char* b) {
+    while (*a && *a == *b) ++a, ++b;
+    return *a == *b;
+}
+
 enum class Kind { Untyped, Int, Str, Dict, List };
 
 struct Param {
@@ -27,11 +32,47 @@ struct MethodSpec {
     const Param* params;  // self included, when the method has one
     int nparams;
     const char* return_annotation;  // nullptr: no annotation
-    bool check_str_return;
+    bool check_str_return;          // the return annotation is `str`
     const char* doc;  // the docstring after its signature line; nullptr: no docstring (None)
     Body body;
-    const char* refusal_name = nullptr;  // name in refusal messages, when it differs from `name`
+    const char* refusal_name;  // name in refusal messages, when it differs from `name`
     const char* call_name() const { return refusal_name ? refusal_name : name; }
+};
+
+// What a row says of its method besides the body, each option by name; one not given is absent:
+//     Row("get_hover").qualname("LSPBridge.get_hover").returns("Dict[str, Any]").doc(text)
+class Row {
+public:
+    constexpr explicit Row(const char* name) : name_(name), qualname_(name) {}
+
+    // The __qualname__; the name when not given.
+    constexpr Row qualname(const char* text) const { return with(&Row::qualname_, text); }
+    // The return annotation's text. A method annotated `str` has its result checked to be one.
+    constexpr Row returns(const char* annotation) const { return with(&Row::returns_, annotation); }
+    // The docstring after its signature line, which is made from the row; none: __doc__ is None.
+    constexpr Row doc(const char* text) const { return with(&Row::doc_, text); }
+    // The name refusal messages give the method, when it is not the name.
+    constexpr Row refusal_name(const char* text) const { return with(&Row::refusal_name_, text); }
+
+    // The row's spec, given its parameters and its body.
+    constexpr MethodSpec spec(const Param* params, int nparams, Body body) const {
+        return MethodSpec{name_, qualname_, params, nparams, returns_, returns_str(), doc_, body, refusal_name_};
+    }
+    constexpr const char* doc_text() const { return doc_; }
+
+private:
+    constexpr Row with(const char* Row::*option, const char* text) const {
+        Row row = *this;
+        row.*option = text;
+        return row;
+    }
+    constexpr bool returns_str() const { return returns_ && same_text(returns_, "str"); }
+
+    const char* name_;
+    const char* qualname_;
+    const char* returns_ = nullptr;
+    const char* doc_ = nullptr;
+    const char* refusal_name_ = nullptr;
 };
 
 }  // namespace boundary

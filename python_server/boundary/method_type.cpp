@@ -8,6 +8,8 @@
 #include <structmember.h>
 
 #include "boundary/binder.h"
+#include "pyobj/names.h"
+#include "pyobj/ops.h"
 
 namespace boundary {
 
@@ -90,7 +92,6 @@ PyMemberDef method_members[] = {
 PyTypeObject method_type = [] {
     PyTypeObject t{};
     Py_SET_REFCNT(&t, 1);
-    t.tp_name = "lsp_bridge.method";
     t.tp_basicsize = sizeof(MethodObject);
     t.tp_dealloc = method_dealloc;
     t.tp_vectorcall_offset = offsetof(MethodObject, vectorcall);
@@ -99,7 +100,6 @@ PyTypeObject method_type = [] {
     // Python function's does; a keyword that is not a str is refused there.
     t.tp_call = PyVectorcall_Call;
     t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_METHOD_DESCRIPTOR;
-    t.tp_doc = "A method of LSPBridge.";
     t.tp_traverse = method_traverse;
     t.tp_clear = method_clear;
     t.tp_members = method_members;
@@ -164,17 +164,24 @@ py::object doc_of(const MethodSpec& spec) {
     return py::str(signature_line(spec) + "\n\n" + spec.doc);
 }
 
-}  // namespace
-
-void ready_method_type() {
-    if (PyType_Ready(&method_type) < 0) pyobj::throw_error();
+// globals["__name__"], or None when it has none: a function's __module__.
+py::object module_of(py::handle globals) {
+    py::object module = pyobj::dict_get(globals, PYOBJ_NAME("__name__"));
+    return module ? module : py::none();
 }
 
-const char* const kModuleName = "corvane_master.python_server.lsp_bridge";
+}  // namespace
+
+void ready_method_type(const char* tp_name, const char* tp_doc) {
+    if (method_type.tp_flags & Py_TPFLAGS_READY) return;
+    method_type.tp_name = tp_name;
+    method_type.tp_doc = tp_doc;
+    pyobj::check(PyType_Ready(&method_type));
+}
 
 py::object make_method(const MethodSpec& spec, py::handle globals) {
     // Build every attribute before the object exists, so a failure leaves nothing half-made.
-    py::object module_name = py::str(kModuleName);
+    py::object module_name = module_of(globals);
     py::object name = py::str(spec.name);
     py::object qualname = py::str(spec.qualname);
     py::object doc = doc_of(spec);

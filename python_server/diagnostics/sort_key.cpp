@@ -13,12 +13,11 @@ BOUNDARY_ARGS(KeyArgs, SORT_KEY_PARAMS);
 #undef SORT_KEY_PARAMS
 
 py::object severity_of(const KeyArgs& a) {
-    static pyobj::Name get("get"), severity("severity");
-    return a.d.attr(get)(py::handle(severity), 0);
+    return a.d.attr(PYOBJ_NAME("get"))(py::handle(PYOBJ_NAME("severity")), 0);
 }
 
 constexpr boundary::MethodSpec kSortKey = boundary::method<&severity_of>(
-    "<lambda>", "LSPBridge.get_diagnostics.<locals>.<lambda>", nullptr, false, nullptr, "lambda");
+    boundary::Row("<lambda>").qualname("LSPBridge.get_diagnostics.<locals>.<lambda>").refusal_name("lambda"));
 
 }  // namespace
 

@@ -3,11 +3,14 @@
 // module object, and a second interpreter in the process is refused.
 #include <cstdio>
 
-#include "boundary/method_type.h"
 #include "lsp_bridge/module_body.h"
 #include "lsp_bridge/texts.h"
 
 namespace {
+
+// The name the host imports the module by, for the one message given before the module exists;
+// the module's objects take it from the module's __name__.
+constexpr const char* kModuleName = "corvane_master.python_server.lsp_bridge";
 
 #ifdef LSP_BRIDGE_PRETEND_PY_MAJOR
 constexpr int kCompiledMajor = LSP_BRIDGE_PRETEND_PY_MAJOR;
@@ -28,7 +31,7 @@ int warn_on_version_mismatch() noexcept {
     if (major == kCompiledMajor && minor == kCompiledMinor) return 0;
     return PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
                             "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d",
-                            kCompiledMajor, kCompiledMinor, boundary::kModuleName, "does not match", major,
+                            kCompiledMajor, kCompiledMinor, kModuleName, "does not match", major,
                             minor);
 }
 

@@ -1,4 +1,5 @@
 #include "lsp_bridge/module_body.h"
+#include "lsp_bridge/method_table.h"
 #include "lsp_bridge/texts.h"
 #include "pyobj/globals.h"
 #include "pyobj/ops.h"
@@ -19,7 +20,7 @@ public:
     }
 
     void bind(const char* name, py::handle value) {
-        if (PyDict_SetItemString(globals_, name, value.ptr()) < 0) pyobj::throw_error();
+        pyobj::check(PyDict_SetItemString(globals_, name, value.ptr()));
     }
 
     // `import <dotted>`: returns the top-level package, as the statement binds it.
@@ -38,9 +39,7 @@ public:
         py::object package = py::getattr(module, "__name__", py::none());
         if (PyUnicode_Check(package.ptr())) {
             py::str full = py::str("{}.{}").format(package, name);
-            PyObject* found = PyDict_GetItemWithError(PyImport_GetModuleDict(), full.ptr());
-            if (found) return py::reinterpret_borrow<py::object>(found);
-            if (PyErr_Occurred()) pyobj::throw_error();
+            if (py::object found = pyobj::dict_get(PyImport_GetModuleDict(), full)) return found;
         }
         PyErr_Format(PyExc_ImportError, "cannot import name '%s' from %R (unknown location)", name, package.ptr());
         pyobj::throw_error();

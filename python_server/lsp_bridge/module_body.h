@@ -8,7 +8,4 @@ namespace lsp_bridge {
 // the class. Returns 0, or -1 with the error set.
 int run_module_body(PyObject* module) noexcept;
 
-// The LSPBridge class made from a namespace holding the methods in table order.
-py::object make_class(py::handle globals);
-
 }  // namespace lsp_bridge

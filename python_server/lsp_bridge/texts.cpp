@@ -2,6 +2,7 @@
 
 namespace lsp_bridge {
 
+// Its wording is kept as callers see it (help(), the host), even where it describes older internals.
 const char* const kModuleDoc =
     "\nLSP Bridge - Language Server Protocol integration for Corvane.\n"
     "\n"

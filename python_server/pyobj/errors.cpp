@@ -1,5 +1,8 @@
 #include "pyobj/errors.h"
 
+#include <cxxabi.h>
+#include <unistd.h>
+
 #include "pyobj/names.h"
 
 namespace pyobj {
@@ -14,6 +17,12 @@ void throw_error() {
 void set_error_from_current_exception() noexcept {
     try {
         throw;
+    } catch (abi::__forced_unwind&) {
+        // The finalizing interpreter ends a thread that wants the GIL back by pthread_exit(),
+        // whose unwinding may neither be swallowed (glibc aborts) nor cross the noexcept C entry
+        // points above us (std::terminate). The thread parks instead until the process ends, as
+        // later CPython versions do with such threads themselves.
+        for (;;) ::pause();
     } catch (py::error_already_set& e) {
         e.restore();
     } catch (const std::bad_alloc&) {

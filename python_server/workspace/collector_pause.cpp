@@ -113,7 +113,8 @@ bool in_line() { return g_depth > 0 ? g_paused && !overdue() : !g_paused; }
 // reported as unraisable (sys.unraisablehook), and an error indicator already set is kept (a
 // collection does not start while one is set).
 void settle_now() noexcept {
-    if (g_busy || in_line()) return;
+    // Without the GIL only on the way out of a thread the finalizing interpreter is ending.
+    if (g_busy || in_line() || (_Py_IsFinalizing() && !PyGILState_Check())) return;
     PyObject *type, *value, *traceback;
     PyErr_Fetch(&type, &value, &traceback);
     try {
@@ -127,7 +128,7 @@ void settle_now() noexcept {
 
 // A child forked while other threads were in requests would keep their depth, and so the pause,
 // for good: the child starts from the forking thread's own depth.
-PyObject* after_fork_in_child(PyObject*, PyObject*) {
+PyObject* after_fork_in_child(PyObject*, PyObject*) noexcept {
     g_depth = t_depth;
     g_busy = t_busy;
     settle_now();

@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <mutex>
+#include <new>
 
 #include "pyobj/errors.h"
 #include "workspace/request_budget.h"
@@ -14,8 +15,9 @@ namespace {
 std::recursive_timed_mutex* g_mutex = nullptr;
 
 // A child made by fork() has only the forking thread; a lock that another thread (a warm-up)
-// held at that moment would stay held for ever, so the child starts with a fresh one.
-void fresh_lock_in_child() { g_mutex = new std::recursive_timed_mutex; }
+// held at that moment would stay held for ever, so the child starts with a fresh one. It is
+// made where the old one was, so the handler (called from C) allocates nothing and cannot fail.
+void fresh_lock_in_child() noexcept { g_mutex = new (g_mutex) std::recursive_timed_mutex; }
 
 std::recursive_timed_mutex& jedi_mutex() {
     static const bool ready = [] {
