@@ -5,7 +5,7 @@
 #include "completion/methods.h"
 #include "pyobj/log.h"
 #include "workspace/request.h"
-#include "workspace/request_budget.h"
+#include "runtime/request_budget.h"
 
 namespace completion {
 
@@ -46,7 +46,7 @@ bool in_import_alias(const workspace::Request& r) {
 py::list completion_items(const workspace::Request& r, py::handle path, py::handle script, bool show_underscores) {
     ItemCache cache(r.self, path, script);
     py::list items;
-    workspace::stoppable([&] {  // the cache stores only in finish(), after the section
+    runtime::stoppable([&] {  // the cache stores only in finish(), after the section
         py::object completions = workspace::call_at_position(script, PYOBJ_NAME("complete"), r);
         pyobj::debug(PYOBJ_NAME("[LSP] Jedi returned %d completions"), py::int_(py::len(completions)));
         for (py::handle completion : completions) {

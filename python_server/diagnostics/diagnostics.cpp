@@ -6,7 +6,7 @@
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
 #include "workspace/answer.h"
-#include "workspace/request_budget.h"
+#include "runtime/request_budget.h"
 
 namespace diagnostics {
 
@@ -76,7 +76,7 @@ py::object get_diagnostics(const CodeModuleArgs& a) {
     pyobj::debug(PYOBJ_NAME("[LSP] Request: get_diagnostics, code_length=%d"), py::int_(py::len(code)));
     return workspace::answer(
         PYOBJ_NAME("[LSP] Error in get_diagnostics: %s"),
-        [&] { return workspace::stoppable([&] { return diagnose(self, code, module_name); }); },
+        [&] { return runtime::stoppable([&] { return diagnose(self, code, module_name); }); },
         [](py::str text) -> py::object { return result(py::list(), std::move(text)); });
 }
 

@@ -5,7 +5,7 @@
 #include "pyobj/calls.h"
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
-#include "workspace/request_budget.h"
+#include "runtime/request_budget.h"
 
 namespace hover {
 
@@ -109,7 +109,7 @@ py::object get_hover(const workspace::Request& r) {
         pyobj::debug(PYOBJ_NAME("[LSP] Request: get_hover line=%d, column=%d, path=%s"), r.line, r.column, r.path);
     };
     request.ask = [&](py::handle, py::handle script) {
-        return workspace::stoppable([&] {
+        return runtime::stoppable([&] {
             py::object inferred = workspace::call_at_position(script, names::infer, r);
             if (!pyobj::truthy(inferred)) return help_fallback(script, r);
             return from_inferred(r.self, inferred);

@@ -6,7 +6,7 @@
 #include "pyobj/calls.h"
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
-#include "workspace/request_budget.h"
+#include "runtime/request_budget.h"
 
 namespace hover {
 
@@ -77,7 +77,7 @@ py::object get_signature_help(const workspace::Request& r) {
                      r.path);
     };
     request.ask = [&](py::handle, py::handle script) {
-        return workspace::stoppable([&]() -> py::object {
+        return runtime::stoppable([&]() -> py::object {
             py::object signatures = workspace::call_at_position(script, names::get_signatures, r);
             if (!pyobj::truthy(signatures)) {
                 pyobj::debug(PYOBJ_NAME("[LSP] No signatures found"));

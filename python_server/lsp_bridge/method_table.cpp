@@ -12,7 +12,7 @@
 #include "hover/docstrings.h"
 #include "hover/methods.h"
 #include "lsp_bridge/texts.h"
-#include "workspace/collector_pause.h"
+#include "runtime/collector_pause.h"
 #include "workspace/docstrings.h"
 #include "workspace/methods.h"
 
@@ -27,7 +27,7 @@ using boundary::MethodSpec;
 
 // Diagnostics runs with the cyclic collector paused; the jedi requests pause it once they hold
 // the jedi lock (workspace::RequestLock), so that waiting for jedi pauses nothing.
-using workspace::with_collector_paused;
+using runtime::with_collector_paused;
 
 constexpr MethodSpec kMethods[] = {
     ROW("__init__", nullptr, workspace::doc::init, workspace::init),

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "pyobj/log.h"
-#include "workspace/request_budget.h"
+#include "runtime/request_budget.h"
 
 namespace workspace {
 
@@ -13,7 +13,7 @@ namespace workspace {
 // (request_budget.h).
 template <class Body, class Failure>
 py::object answer(pyobj::Name& error_format, Body&& body, Failure&& failure) {
-    RequestBudget budget;
+    runtime::RequestBudget budget;
     return pyobj::except(budget.caught(), std::forward<Body>(body), [&](py::error_already_set& e) -> py::object {
         py::str text = budget.error_text(e);
         pyobj::error(error_format, text);

@@ -4,7 +4,7 @@
 #include "pyobj/ops.h"
 #include "workspace/answer.h"
 #include "workspace/module_files.h"
-#include "workspace/request_budget.h"
+#include "runtime/request_budget.h"
 
 namespace workspace {
 
@@ -58,7 +58,7 @@ py::object run_jedi_request(const Request& r, const JediRequest& request) {
                 sync_if_needed(r);
                 if (request.after_sync) request.after_sync();
                 py::object path = script_path(r);
-                py::object script = stoppable([&] { return new_script(r, path); });
+                py::object script = runtime::stoppable([&] { return new_script(r, path); });
                 asked = request.ask(path, script);
             }
             return request.respond ? request.respond(std::move(asked)) : asked;

@@ -6,8 +6,8 @@
 
 #include "boundary/args.h"
 #include "pyobj/names.h"
-#include "workspace/collector_pause.h"
-#include "workspace/jedi_lock.h"
+#include "runtime/collector_pause.h"
+#include "runtime/jedi_lock.h"
 
 namespace workspace {
 
@@ -26,8 +26,8 @@ BOUNDARY_ARGS(Request, WORKSPACE_REQUEST_PARAMS);
 // request still waiting for the lock keeps nothing paused; the pause ends before the lock is
 // released. The lock also keeps a running warm-up from reading a file half synced.
 struct RequestLock {
-    JediLock jedi;
-    CollectorPause pause;
+    runtime::JediLock jedi;
+    runtime::CollectorPause pause;
 };
 
 // What one jedi request adds to the frame: each part is called at its step of

@@ -4,7 +4,7 @@
 // leave without collections all that time.
 #include "workspace/methods.h"
 #include "pyobj/log.h"
-#include "workspace/jedi_lock.h"
+#include "runtime/jedi_lock.h"
 
 namespace workspace {
 
@@ -17,7 +17,7 @@ py::object preload_corvane_module(const SelfArgs& a) {
             py::str warmup_code("import corvane\ncorvane.");
             Py_ssize_t found = 0;
             {
-                JediLock lock;
+                runtime::JediLock lock;
                 py::object script = global(PYOBJ_NAME("jedi")).attr("Script")(
                     py::arg("code") = warmup_code, py::arg("path") = "<warmup>",
                     py::arg("project") = self.attr("_jedi_project"));

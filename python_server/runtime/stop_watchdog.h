@@ -2,15 +2,18 @@
 // request that has a budget, that sleeps until the earliest deadline and then, holding the GIL,
 // raises the stop in the request's own thread (PyThreadState_SetAsyncExc) if that thread is
 // inside a stoppable section and not at a place where an exception would leave the interpreter
-// half-changed (stop_places.h); otherwise it looks again a few milliseconds later.
+// half-changed (stop_rules.h); otherwise it looks again a few milliseconds later.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 
 #include "pyobj/errors.h"
-#include "workspace/request_budget.h"
 
-namespace workspace {
+namespace runtime {
+
+// The clock of every deadline: the budget's, the lock wait's and the watchdog's own.
+using BudgetClock = std::chrono::steady_clock;
 
 // One owner request's registration: made by its RequestBudget on its own stack.
 struct StopTarget {
@@ -35,4 +38,4 @@ void add(StopTarget* target);
 void remove(StopTarget* target);
 
 }  // namespace watchdog
-}  // namespace workspace
+}  // namespace runtime

@@ -1,4 +1,4 @@
-#include "workspace/collector_pause.h"
+#include "runtime/collector_pause.h"
 
 #include <chrono>
 
@@ -8,7 +8,7 @@
 #include "pyobj/names.h"
 #include "pyobj/ops.h"
 
-namespace workspace {
+namespace runtime {
 
 namespace {
 
@@ -167,4 +167,4 @@ CollectorPause::~CollectorPause() {
     settle_now();
 }
 
-}  // namespace workspace
+}  // namespace runtime

@@ -1,4 +1,4 @@
-#include "workspace/request_budget.h"
+#include "runtime/request_budget.h"
 
 #include <atomic>
 #include <cctype>
@@ -7,13 +7,9 @@
 #include <cstdlib>
 
 #include "pyobj/log.h"
-#include "workspace/stop_cleanup.h"
-#include "workspace/stop_places.h"
-#include "workspace/stop_watchdog.h"
+#include "runtime/stop_rules.h"
 
-namespace workspace {
-
-struct RequestBudget::Slot : StopTarget {};
+namespace runtime {
 
 namespace {
 
@@ -98,7 +94,7 @@ RequestBudget::RequestBudget() {
     owner_ = true;
     double seconds = budget_seconds();
     if (seconds <= 0) return;
-    slot_ = std::make_unique<Slot>();
+    slot_ = std::make_unique<StopTarget>();
     slot_->thread_id = PyThread_get_thread_ident();
     slot_->seconds = seconds;
     slot_->deadline = BudgetClock::now() + std::chrono::duration_cast<BudgetClock::duration>(
@@ -150,7 +146,7 @@ void raise_out_of_time() {
 StopSection::StopSection() {
     if (!t_target || t_target->armed.load(std::memory_order_relaxed)) return;  // none, or nested
     if (BudgetClock::now() >= t_target->deadline) raise_out_of_time();
-    t_target->base_depth = stop_places::depth(PyThreadState_Get());
+    t_target->base_depth = stop_rules::depth(PyThreadState_Get());
     set_armed(t_target, true);
     owner_ = true;
 }
@@ -166,7 +162,7 @@ void StopSection::disarm() {
 void StopSection::end(const py::error_already_set& e) {
     bool was_owner = owner_;
     disarm();
-    if (was_owner && e.matches(watchdog::stop_type())) stop_cleanup::undo(e.trace());
+    if (was_owner && e.matches(watchdog::stop_type())) stop_rules::undo(e.trace());
 }
 
-}  // namespace workspace
+}  // namespace runtime

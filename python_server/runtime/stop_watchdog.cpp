@@ -1,4 +1,4 @@
-#include "workspace/stop_watchdog.h"
+#include "runtime/stop_watchdog.h"
 
 #include <pthread.h>
 
@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "pyobj/names.h"
-#include "workspace/stop_places.h"
+#include "runtime/stop_rules.h"
 
-namespace workspace {
+namespace runtime {
 namespace watchdog {
 
 namespace {
@@ -73,7 +73,7 @@ void fire_due(State& st, BudgetClock::time_point now) {
             continue;
         }
         PyThreadState* ts = thread_state_of(t->thread_id);
-        if (!ts || stop_places::unsafe(ts, t->base_depth)) {
+        if (!ts || stop_rules::unsafe(ts, t->base_depth)) {
             t->next_try = now + kDeferRetry;
             continue;
         }
@@ -198,4 +198,4 @@ void remove(StopTarget* target) {
 }
 
 }  // namespace watchdog
-}  // namespace workspace
+}  // namespace runtime

@@ -5,7 +5,7 @@
 
 #include "boundary/args.h"
 
-namespace workspace {
+namespace runtime {
 
 // Held for the whole of a request (the jedi requests: from the moment they hold the jedi lock).
 // The pause is the collector's first threshold at 0 and nothing else: the collector's switch stays
@@ -36,4 +36,4 @@ py::object with_collector_paused(const typename boundary::BodyOf<decltype(body)>
     return body(a);
 }
 
-}  // namespace workspace
+}  // namespace runtime

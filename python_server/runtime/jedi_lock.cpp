@@ -1,4 +1,4 @@
-#include "workspace/jedi_lock.h"
+#include "runtime/jedi_lock.h"
 
 #include <pthread.h>
 
@@ -6,9 +6,9 @@
 #include <new>
 
 #include "pyobj/errors.h"
-#include "workspace/request_budget.h"
+#include "runtime/request_budget.h"
 
-namespace workspace {
+namespace runtime {
 
 namespace {
 // Never destroyed: a daemon warm-up thread may still hold it while the process exits.
@@ -43,4 +43,4 @@ JediLock::JediLock() {
 
 JediLock::~JediLock() { jedi_mutex().unlock(); }
 
-}  // namespace workspace
+}  // namespace runtime

@@ -3,18 +3,16 @@
 // jedi, parso or pyflakes is stopped by an exception raised in its own thread (the watchdog,
 // stop_watchdog.h), and only while it is inside a stoppable section: the work a request hands to
 // those libraries, never the sync of modules, our own caches or the answer. What the stop
-// interrupted is undone by stop_cleanup.h. docs/architecture.md, "The request budget", has the
+// interrupted is undone by stop_rules.h. docs/architecture.md, "The request budget", has the
 // reasoning.
 #pragma once
 
-#include <chrono>
 #include <memory>
 
 #include "pyobj/errors.h"
+#include "runtime/stop_watchdog.h"
 
-namespace workspace {
-
-using BudgetClock = std::chrono::steady_clock;
+namespace runtime {
 
 // The budget of the request running on this thread. The outermost request on a thread owns it
 // (a request called from inside another runs on the outer one's clock); a budget of 0 leaves
@@ -33,8 +31,7 @@ public:
     py::str error_text(const py::error_already_set& e) const;
 
 private:
-    struct Slot;
-    std::unique_ptr<Slot> slot_;   // null: not the owner, or no budget
+    std::unique_ptr<StopTarget> slot_;  // null: not the owner, or no budget
     bool owner_ = false;           // the outermost request on this thread
     bool nested_disarmed_ = false;  // a request inside a section: the section is armed again after it
 };
@@ -76,4 +73,4 @@ auto stoppable(Work&& work) -> decltype(work()) {
     }
 }
 
-}  // namespace workspace
+}  // namespace runtime

@@ -4,7 +4,7 @@
 // object. Waiting releases the GIL, so a waiting thread blocks nothing else.
 #pragma once
 
-namespace workspace {
+namespace runtime {
 
 class JediLock {
 public:
@@ -14,4 +14,4 @@ public:
     JediLock& operator=(const JediLock&) = delete;
 };
 
-}  // namespace workspace
+}  // namespace runtime

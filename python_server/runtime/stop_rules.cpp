@@ -1,0 +1,195 @@
+#include "runtime/stop_rules.h"
+
+#include <frameobject.h>
+
+#include <cstring>
+
+#include "pyobj/globals.h"
+#include "pyobj/names.h"
+#include "pyobj/ops.h"
+
+namespace runtime {
+namespace stop_rules {
+
+namespace {
+
+bool ends_with(PyObject* text, const char* suffix) {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+    if (!utf8) {
+        PyErr_Clear();  // a file name that cannot be encoded is no place of the tables
+        return false;
+    }
+    size_t n = std::strlen(suffix);
+    return static_cast<size_t>(size) >= n && std::memcmp(utf8 + size - n, suffix, n) == 0;
+}
+
+// The frame matcher of both tables: a code object whose file name ends with `file` (any file for
+// nullptr) and whose function is `function` (any function for nullptr). Runs no Python code.
+bool at(PyCodeObject* code, const char* file, const char* function) {
+    if (function && PyUnicode_CompareWithASCIIString(code->co_name, function) != 0) return false;
+    return !file || ends_with(code->co_filename, file);
+}
+
+// Where no stop may strike.
+struct Place {
+    const char* file;
+    const char* function;
+    const char* why;
+};
+
+constexpr Place kPlaces[] = {
+    // Module locks and half-initialised modules in sys.modules (jedi's and pyflakes' own lazy
+    // imports, importlib.util.find_spec in the import check, which imports parent packages).
+    {"<frozen importlib._bootstrap>", nullptr, "import machinery"},
+    {"<frozen importlib._bootstrap_external>", nullptr, "import machinery"},
+    // A handler's lock taken and not yet released would block every later log call.
+    {"/logging/__init__.py", nullptr, "logging locks"},
+    // Lock and condition bookkeeping (jedi starts a thread with its helper process).
+    {"/threading.py", nullptr, "thread locks"},
+    // A child started and not yet recorded.
+    {"/subprocess.py", nullptr, "process start"},
+    // parso's disk cache: a pickle written straight into its final name, and gc.disable() ...
+    // gc.enable() around each load.
+    {"/parso/cache.py", "_save_to_file_system", "parser cache file"},
+    {"/parso/cache.py", "_load_from_file_system", "parser cache file"},
+    // A finalizer reports and drops an exception, so nothing could undo what it interrupted.
+    {nullptr, "__del__", "finalizer"},
+};
+
+bool no_stop_at(PyCodeObject* code) {
+    for (const Place& place : kPlaces) {
+        if (at(code, place.file, place.function)) return true;
+    }
+    return false;
+}
+
+// The locals of one frame of the traceback.
+struct Frame {
+    py::object locals;
+
+    py::object local(const char* name) const {
+        PyObject* value = PyDict_GetItemString(locals.ptr(), name);  // borrowed; never raises
+        return value ? py::reinterpret_borrow<py::object>(value) : py::object();
+    }
+};
+
+using Undo = void (*)(const Frame&);
+
+// jedi's helper process: a question sent and its answer not read (or half a question written)
+// would give every later request the answer to another question. Killing it marks it crashed;
+// jedi's Environment starts a fresh one at its next use.
+void kill_helper_process(const Frame& f) {
+    py::object helper = f.local("self");
+    if (!helper || !PyObject_HasAttrString(helper.ptr(), "_kill")) return;
+    if (pyobj::truthy(helper.attr("is_crashed"))) return;
+    helper.attr("_kill")();
+}
+
+// parso's in-memory tree of a path: the diff parser changes the cached tree in place, so a tree
+// interrupted in the middle would answer later requests for that path. Dropping the entry makes
+// the next request parse the file afresh.
+void drop_parsed_tree(const Frame& f) {
+    py::object grammar = f.local("self"), file_io = f.local("file_io");
+    if (!grammar || !file_io) return;
+    py::object path = file_io.attr("path");
+    if (path.is_none()) return;
+    py::object cache = py::module_::import("parso.cache").attr("parser_cache");
+    py::object trees = cache.attr("get")(grammar.attr("_hashed"));
+    if (!trees.is_none()) trees.attr("pop")(path, py::none());
+}
+
+// parso's disk cache: the pickle is written into its final name, so an interrupted write leaves
+// a truncated file that every later load fails on.
+void remove_cache_file(const Frame& f) {
+    py::object hashed = f.local("hashed_grammar"), path = f.local("path"), cache_path = f.local("cache_path");
+    if (!hashed || !path) return;
+    py::module_ cache = py::module_::import("parso.cache");
+    py::object file = cache.attr("_get_hashed_path")(hashed, path, py::arg("cache_path") = cache_path);
+    pyobj::suppress(PyExc_OSError, [&] { py::module_::import("os").attr("unlink")(file); });
+}
+
+// parso's load switches the collector off and on around pickle.load; a stop between the two
+// leaves it off. It would have been switched on by the load, whatever the host had.
+void enable_collector(const Frame&) {
+    py::module_ gc = py::module_::import("gc");
+    if (!pyobj::truthy(gc.attr("isenabled")())) gc.attr("enable")();
+}
+
+// Where the stop struck (a frame of this file and function on its way out) -> what to undo.
+struct Rule {
+    const char* file;
+    const char* function;
+    Undo undo;
+};
+
+constexpr Rule kRules[] = {
+    {"/jedi/inference/compiled/subprocess/__init__.py", "_send", kill_helper_process},
+    {"/jedi/inference/compiled/subprocess/__init__.py", "_get_process", kill_helper_process},
+    {"/parso/grammar.py", "parse", drop_parsed_tree},
+    {"/parso/cache.py", "_save_to_file_system", remove_cache_file},
+    {"/parso/cache.py", "_load_from_file_system", enable_collector},
+};
+
+void report(const char* what) {
+    // The clean-up's own failure: to sys.unraisablehook, as a finalizer's would go.
+    PyErr_WriteUnraisable(py::str(what).ptr());
+}
+
+py::object top_frame(PyThreadState* thread) {
+    return py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(PyThreadState_GetFrame(thread)));
+}
+
+py::object back(py::handle frame) {
+    return py::reinterpret_steal<py::object>(
+        reinterpret_cast<PyObject*>(PyFrame_GetBack(reinterpret_cast<PyFrameObject*>(frame.ptr()))));
+}
+
+py::object code_of(py::handle frame) {
+    return py::reinterpret_steal<py::object>(
+        reinterpret_cast<PyObject*>(PyFrame_GetCode(reinterpret_cast<PyFrameObject*>(frame.ptr()))));
+}
+
+}  // namespace
+
+int depth(PyThreadState* thread) {
+    int n = 0;
+    for (py::object frame = top_frame(thread); frame; frame = back(frame)) ++n;
+    return n;
+}
+
+bool unsafe(PyThreadState* thread, int base_depth) {
+    int own = depth(thread) - base_depth;
+    py::object frame = top_frame(thread);
+    for (int i = 0; frame && i < own; ++i, frame = back(frame)) {
+        py::object code = code_of(frame);
+        if (no_stop_at(reinterpret_cast<PyCodeObject*>(code.ptr()))) return true;
+    }
+    return false;
+}
+
+void undo(py::handle trace) {
+    py::object tb = py::reinterpret_borrow<py::object>(trace);
+    while (tb && !tb.is_none()) {
+        pyobj::except_exception(
+            [&] {
+                py::object frame = tb.attr("tb_frame");
+                py::object code = code_of(frame);
+                Frame f{frame.attr("f_locals")};
+                if (!PyDict_Check(f.locals.ptr())) return;
+                for (const Rule& rule : kRules) {
+                    if (at(reinterpret_cast<PyCodeObject*>(code.ptr()), rule.file, rule.function)) rule.undo(f);
+                }
+            },
+            [&](py::error_already_set& e) {
+                e.restore();
+                report("lsp_bridge: clean-up after a stopped request");
+            });
+        py::object next;
+        pyobj::suppress(PyExc_Exception, [&] { next = tb.attr("tb_next"); });
+        tb = next;
+    }
+}
+
+}  // namespace stop_rules
+}  // namespace runtime

@@ -1,0 +1,28 @@
+// The rules a stop follows, read from the frames of the stopped thread: where it must not strike
+// (code whose state an exception between two of its lines would leave half-changed for every
+// later request, and which nobody could repair; all short, so the watchdog waits there), and
+// what to undo after it struck (read from the frames its traceback passes through). Both are a
+// table of places matched by one frame matcher (stop_rules.cpp).
+#pragma once
+
+#include "pyobj/errors.h"
+
+namespace runtime {
+namespace stop_rules {
+
+// With the GIL held: the number of Python frames of `thread`.
+int depth(PyThreadState* thread);
+
+// With the GIL held: one of the frames `thread` entered after its first `base_depth` frames is a
+// place where no stop may strike. The frames below belong to the host's caller (a thread's own
+// start in threading.py, say) and are not the request's work.
+bool unsafe(PyThreadState* thread, int base_depth);
+
+// After a stop, in the stopped request's thread, with the GIL and (for the jedi requests) the
+// jedi lock still held, so no other request sees the half-done state. `trace`: the stop's
+// traceback (may be None). Never raises: a clean-up that fails is reported to
+// sys.unraisablehook and the next one runs.
+void undo(py::handle trace);
+
+}  // namespace stop_rules
+}  // namespace runtime
