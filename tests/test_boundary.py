@@ -8,49 +8,8 @@ import pytest
 
 from support import METHOD_ORDER, MODULE_NAME
 
-REQUEST_ANN = {"code": "str", "line": "int", "column": "int", "path": "Optional[str]",
-               "modules": "Optional[Dict[str, str]]", "dirty_files": "Optional[Dict[str, str]]",
-               "return": "Dict[str, Any]"}
-
-# name -> (annotations, defaults)
-ATTRIBUTES = {
-    "__init__": ({}, None),
-    "preload_corvane_module": ({"return": "None"}, None),
-    "preload_corvane_module_async": ({"return": "None"}, None),
-    "cleanup": ({"return": "None"}, None),
-    "set_hover_mode": ({"mode": "str", "return": "None"}, None),
-    "update_sys_paths": ({"new_paths": "List[str]", "return": "None"}, None),
-    "_get_word_prefix": ({"code": "str", "line": "int", "column": "int", "return": "str"}, None),
-    "_format_signature": ({"return": "str"}, None),
-    "_format_compact_hover": ({"return": "Optional[str]"}, None),
-    "_get_type_description": ({"fallback_type": "str", "return": "str"}, None),
-    "_is_module_name": ({"path": "str", "return": "bool"}, None),
-    "sync_modules": ({"modules": "Dict[str, str]", "dirty_files": "Optional[Dict[str, str]]", "return": "None"},
-                     (None,)),
-    "delete_module": ({"module_name": "str"}, None),
-    "get_completions": (REQUEST_ANN, (None, None, None)),
-    "set_workspace": ({"workspace_path": "str"}, None),
-    "get_signature_help": (REQUEST_ANN, (None, None, None)),
-    "get_hover": (REQUEST_ANN, (None, None, None)),
-    "get_diagnostics": ({"code": "str", "module_name": "Optional[str]", "return": "Dict[str, Any]"}, (None,)),
-    "_run_pyflakes": ({"code": "str", "filename": "str", "return": "List[Dict[str, Any]]"}, None),
-    "_parse_pyflakes_message": ({"message": "str", "severity": "int", "return": "Optional[Dict[str, Any]]"}, None),
-    "_check_unresolved_imports": ({"code": "str", "module_name": "Optional[str]", "return": "List[Dict[str, Any]]"},
-                                  (None,)),
-    "_can_resolve_import": ({"module_name": "str", "return": "bool"}, None),
-}
-
-COMPLETIONS_DOC = (
-    "LSPBridge.get_completions(self, str code: str, int line: int, int column: int, str path: Optional[str] = None, "
-    "dict modules: Optional[Dict[str, str]] = None, dict dirty_files: Optional[Dict[str, str]] = None) -> "
-    "Dict[str, Any]\n\nGet code completions for the given position.\n\nArgs:\n    code: The source code text.\n"
-    "    line: 1-based line number.\n    column: 0-based column number.\n    path: Optional file path (used for "
-    "context).\n    modules: Optional dictionary of module names to source code.\n             If provided, these "
-    "are synced to disk before completion.\n    dirty_files: Optional dictionary of module names to current editor "
-    "content.\n                These override the corresponding entries in modules.\n    \nReturns:\n    Dict with:\n"
-    "        - completions: List of completion items in Monaco format\n"
-    "        - error: Optional error message if completion failed"
-)
+# tools/, on the path through support
+import public_surface as surface
 
 
 def method(lsp, name):
@@ -60,7 +19,7 @@ def method(lsp, name):
 @pytest.mark.parametrize("name", METHOD_ORDER)
 def test_method_attributes(lsp, name):
     m = method(lsp, name)
-    annotations, defaults = ATTRIBUTES[name]
+    annotations, defaults = surface.annotations(name), surface.defaults(name)
     assert m.__name__ == name
     assert m.__qualname__ == "LSPBridge." + name
     assert m.__module__ == MODULE_NAME
@@ -77,7 +36,7 @@ def test_method_attributes(lsp, name):
 
 
 def test_docstrings(lsp):
-    assert method(lsp, "get_completions").__doc__ == COMPLETIONS_DOC
+    assert method(lsp, "get_completions").__doc__ == surface.COMPLETIONS_DOC
     assert method(lsp, "set_hover_mode").__doc__.endswith('Args:\n    mode: Either "compact" or "detailed"')
     assert method(lsp, "_format_signature").__doc__.split("\n")[2] == (
         "Format a Jedi signature object into a clean, human-readable string.")

@@ -14,39 +14,15 @@ from support import fake_bridge, fuzz_settings
 from support.hostile_values import FITTING, Boom, values
 
 # tools/, on the path through support
+import public_surface
 from answer_shapes import MARKER, REQUESTS, check_answer, check_record
 from soak import capture_sort_key
 
 # IntReturnsBool's __int__ gives a bool, which int() accepts with a warning.
 pytestmark = pytest.mark.filterwarnings("ignore:__int__ returned non-int")
 
-REQUEST_PARAMS = (("code", "str", False), ("line", "int", False), ("column", "int", False),
-                  ("path", "str", True), ("modules", "dict", True), ("dirty_files", "dict", True))
-# name -> parameters after self: (name, kind, defaults to None)
-METHODS = {
-    "__init__": (),
-    "preload_corvane_module": (),
-    "preload_corvane_module_async": (),
-    "cleanup": (),
-    "set_hover_mode": (("mode", "str", False),),
-    "update_sys_paths": (("new_paths", "list", False),),
-    "_get_word_prefix": (("code", "str", False), ("line", "int", False), ("column", "int", False)),
-    "_format_signature": (("signature", "untyped", False),),
-    "_format_compact_hover": (("definition", "untyped", False),),
-    "_get_type_description": (("definition", "untyped", False), ("fallback_type", "str", False)),
-    "_is_module_name": (("path", "str", False),),
-    "sync_modules": (("modules", "dict", False), ("dirty_files", "dict", True)),
-    "delete_module": (("module_name", "str", False),),
-    "get_completions": REQUEST_PARAMS,
-    "set_workspace": (("workspace_path", "str", False),),
-    "get_signature_help": REQUEST_PARAMS,
-    "get_hover": REQUEST_PARAMS,
-    "get_diagnostics": (("code", "str", False), ("module_name", "str", True)),
-    "_run_pyflakes": (("code", "str", False), ("filename", "str", False)),
-    "_parse_pyflakes_message": (("message", "str", False), ("severity", "int", False)),
-    "_check_unresolved_imports": (("code", "str", False), ("module_name", "str", True)),
-    "_can_resolve_import": (("module_name", "str", False),),
-}
+# name -> parameters after self: (name, kind, defaults to None), from the one table
+METHODS = {name: tuple(p[:3] for p in params) for name, (params, _) in public_surface.METHODS.items()}
 SORT_KEY = "lambda"
 # Methods that handle their own failures: once the call binds (on a real bridge) they return.
 NEVER_RAISE = set(REQUESTS) | {

@@ -12,6 +12,7 @@ import jedi
 import pytest
 
 from support import DEVHOST
+from support.item_answers import ask
 
 STDLIB_MODULES = """os sys json re collections itertools functools math string random datetime time
     pathlib typing io shutil subprocess logging argparse csv enum abc copy pickle struct socket
@@ -44,17 +45,6 @@ pytestmark = pytest.mark.usefixtures("jedi_cache_dir")
 
 def store_files(cache_dir):
     return glob.glob(os.path.join(cache_dir, "lsp_bridge_items", "*.json"))
-
-
-def ask(b, logs, code, path=None, modules=None):
-    """The answer and the log records of one request, the bridge's sync folder written as <sync>."""
-    logs.clear()
-    lines = code.split("\n")
-    answer = b.get_completions(code, len(lines), len(lines[-1]), path, modules)
-    sync = b._temp_dir.name
-    mine = [r for r in logs.records if r.thread == threading.get_ident()]
-    calls = [(r.levelname, r.msg, repr(r.args).replace(sync, "<sync>")) for r in mine]
-    return answer, calls
 
 
 class Differential:

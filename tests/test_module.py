@@ -9,28 +9,13 @@ import pytest
 
 from support import DEVHOST, FINDER, METHOD_ORDER, MODULE_NAME
 
-BINDING_ORDER = [
-    "ast", "importlib", "io", "logging", "os", "re", "sys", "tempfile", "threading",
-    "Any", "Dict", "List", "Optional", "jedi",
-    "pyflakes_api", "pyflakes_reporter", "PYFLAKES_AVAILABLE",
-    "uris", "Config", "Workspace", "Document", "PYLSP_AVAILABLE",
-    "setup_logging_subprocess", "get_logger", "logger",
-    "JEDI_TO_MONACO_KIND", "MONACO_MARKER_SEVERITY_ERROR", "MONACO_MARKER_SEVERITY_WARNING",
-    "PYFLAKES_MESSAGE_PATTERN", "IMPORT_ALIAS_PATTERN", "LSPBridge",
-]
-
-CLASS_DOC = (
-    "\n    Bridge class for LSP-like functionality.\n    \n"
-    "    Provides code completion and other language features using pylsp/jedi.\n"
-    "    All interactions are logged with [LSP] prefix for debugging.\n    \n"
-    "    Uses a \"Sync-to-Disk\" strategy to enable cross-module completion:\n"
-    "    modules are written to a temporary directory so jedi can analyze them.\n    "
-)
+# tools/, on the path through support
+from public_surface import CLASS_DOC, MODULE_NAMES
 
 
 def test_module_names_in_binding_order(lsp):
     names = [n for n in vars(lsp) if not (n.startswith("__") and n.endswith("__"))]
-    assert names == BINDING_ORDER
+    assert names == MODULE_NAMES
 
 
 def test_module_values(lsp):

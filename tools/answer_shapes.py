@@ -5,14 +5,7 @@ error, and every item or marker with the keys of its record in order.
 `check_answer` raises AssertionError naming what is wrong; with `strict` it also checks the
 value types that real jedi and pyflakes produce (fakes may hand back anything)."""
 
-RESULT_KEYS = {
-    "get_completions": ("completions", "error"),
-    "get_hover": ("contents", "error"),
-    "get_signature_help": ("signatures", "activeSignature", "activeParameter", "error"),
-    "get_diagnostics": ("diagnostics", "error"),
-}
-REQUESTS = tuple(RESULT_KEYS)
-JEDI_REQUESTS = ("get_completions", "get_hover", "get_signature_help")
+from public_surface import JEDI_REQUESTS, REQUESTS, RESULT_KEYS  # noqa: F401
 
 COMPLETION_ITEM = (("label", "kind", "insertText"), ("detail", "documentation"))
 SIGNATURE = (("label", "documentation", "parameters"), ())

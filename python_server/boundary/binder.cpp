@@ -17,17 +17,6 @@ constexpr bool kAcceptSubclasses = true;
 constexpr bool kAcceptSubclasses = false;
 #endif
 
-PyTypeObject* builtin_type(Kind kind) {
-    switch (kind) {
-        case Kind::Str: return &PyUnicode_Type;
-        case Kind::Dict: return &PyDict_Type;
-        case Kind::List: return &PyList_Type;
-        case Kind::Int: return &PyLong_Type;
-        case Kind::Untyped: break;
-    }
-    return nullptr;
-}
-
 bool has_type(PyObject* obj, PyTypeObject* type) {
     return Py_TYPE(obj) == type || (kAcceptSubclasses && PyObject_TypeCheck(obj, type));
 }
@@ -138,7 +127,7 @@ PyObject* bind_and_call(const MethodSpec& spec, PyObject* const* param_names, Py
     }
     for (int i = 0; i < n; ++i) {
         const Param& p = spec.params[i];
-        PyTypeObject* type = builtin_type(p.kind);
+        PyTypeObject* type = kind_row(p.kind).type;
         if (!type || p.kind == Kind::Int) continue;
         if (bound[i] == Py_None && p.defaults_to_none) continue;
         if (!has_type(bound[i], type)) return type_error(p, bound[i], type);

@@ -15,6 +15,30 @@ constexpr bool same_text(const char* a, const char* b) {
 
 enum class Kind { Untyped, Int, Str, Dict, List };
 
+// What each kind is at the boundary, in Kind's order: the exact type the binder checks (none
+// for Untyped; an Int is converted, not checked) and the type name that the signature line and
+// the default annotation show.
+struct KindRow {
+    Kind kind;
+    PyTypeObject* type;
+    const char* name;
+};
+inline constexpr KindRow kKinds[] = {
+    {Kind::Untyped, nullptr, nullptr},
+    {Kind::Int, &PyLong_Type, "int"},
+    {Kind::Str, &PyUnicode_Type, "str"},
+    {Kind::Dict, &PyDict_Type, "dict"},
+    {Kind::List, &PyList_Type, "list"},
+};
+constexpr const KindRow& kind_row(Kind kind) { return kKinds[static_cast<int>(kind)]; }
+constexpr bool kinds_in_order() {
+    for (int i = 0; i < static_cast<int>(sizeof(kKinds) / sizeof(kKinds[0])); ++i) {
+        if (static_cast<int>(kKinds[i].kind) != i) return false;
+    }
+    return true;
+}
+static_assert(kinds_in_order(), "one row per Kind, in Kind's order");
+
 struct Param {
     const char* name;
     Kind kind;

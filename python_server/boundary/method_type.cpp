@@ -107,23 +107,12 @@ PyTypeObject method_type = [] {
     return t;
 }();
 
-const char* kind_name(Kind kind) {
-    switch (kind) {
-        case Kind::Int: return "int";
-        case Kind::Str: return "str";
-        case Kind::Dict: return "dict";
-        case Kind::List: return "list";
-        case Kind::Untyped: break;
-    }
-    return nullptr;
-}
-
 py::object annotations_of(const MethodSpec& spec) {
     py::dict result;
     for (int i = 0; i < spec.nparams; ++i) {
         const Param& p = spec.params[i];
         if (p.kind == Kind::Untyped) continue;
-        result[p.name] = py::str(p.annotation ? p.annotation : kind_name(p.kind));
+        result[p.name] = py::str(p.annotation ? p.annotation : kind_row(p.kind).name);
     }
     if (spec.return_annotation) result["return"] = py::str(spec.return_annotation);
     return std::move(result);
@@ -150,7 +139,7 @@ std::string signature_line(const MethodSpec& spec) {
             line += p.name;
             continue;
         }
-        const char* type = kind_name(p.kind);
+        const char* type = kind_row(p.kind).name;
         line += std::string(type) + " " + p.name + ": " + (p.annotation ? p.annotation : type);
         if (p.defaults_to_none) line += " = None";
     }

@@ -3,10 +3,11 @@
 #include "diagnostics/marker.h"
 #include "diagnostics/sort_key.h"
 #include "diagnostics/methods.h"
+#include "diagnostics/parsed_text.h"
+#include "pyobj/calls.h"
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
-#include "workspace/answer.h"
-#include "runtime/request_budget.h"
+#include "workspace/request.h"
 
 namespace diagnostics {
 
@@ -14,11 +15,8 @@ using pyobj::global;
 
 namespace {
 
-py::dict result(py::object diagnostics, py::object error) {
-    py::dict answer;
-    answer["diagnostics"] = std::move(diagnostics);
-    answer["error"] = std::move(error);
-    return answer;
+py::dict result(py::handle diagnostics, py::handle error) {
+    return workspace::answer(PYOBJ_NAME("diagnostics"), diagnostics, error);
 }
 
 // "<module_name>" for a named module, else "<editor>": a label only, never a real file.
@@ -46,38 +44,44 @@ py::dict syntax_error_marker(const py::error_already_set& e) {
 py::object diagnose(py::handle self, py::handle code, py::handle module_name) {
     py::list diagnostics;
     py::object filename = analysis_filename(module_name);
+    py::object tree;
     bool syntax_ok = pyobj::except(
         PyExc_SyntaxError,
         [&] {
-            global(PYOBJ_NAME("ast")).attr(PYOBJ_NAME("parse"))(code, py::arg("filename") = filename);
+            static pyobj::KeywordNames keywords{"filename"};
+            tree = pyobj::call_kw(pyobj::attr(global(PYOBJ_NAME("ast")), PYOBJ_NAME("parse")), keywords, code, filename);
             return true;
         },
         [&](py::error_already_set& e) {
             diagnostics.append(syntax_error_marker(e));
             return false;
         });
-    if (syntax_ok && pyobj::truthy(global(PYOBJ_NAME("PYFLAKES_AVAILABLE")))) {
-        py::object pyflakes_diagnostics = self.attr(PYOBJ_NAME("_run_pyflakes"))(code, filename);
-        diagnostics.attr(PYOBJ_NAME("extend"))(pyflakes_diagnostics);
-    }
     if (syntax_ok) {
-        py::object import_diagnostics = self.attr(PYOBJ_NAME("_check_unresolved_imports"))(code, module_name);
-        diagnostics.attr(PYOBJ_NAME("extend"))(import_diagnostics);
+        // The checks below walk this tree rather than parse the text twice more.
+        ParsedText parsed(code, ParsedText::is_module_tree(tree) ? tree : py::object());
+        if (pyobj::truthy(global(PYOBJ_NAME("PYFLAKES_AVAILABLE")))) {
+            py::object pyflakes_diagnostics = pyobj::call_method(self, PYOBJ_NAME("_run_pyflakes"), code, filename);
+            pyobj::call_method(diagnostics, PYOBJ_NAME("extend"), pyflakes_diagnostics);
+        }
+        py::object import_diagnostics = pyobj::call_method(self, PYOBJ_NAME("_check_unresolved_imports"), code, module_name);
+        pyobj::call_method(diagnostics, PYOBJ_NAME("extend"), import_diagnostics);
     }
     // Errors first; list.sort is stable with reverse=True, so equal severities keep their order.
-    diagnostics.attr(PYOBJ_NAME("sort"))(py::arg("key") = make_sort_key(), py::arg("reverse") = true);
+    static pyobj::KeywordNames keywords{"key", "reverse"};
+    pyobj::call_method_kw(diagnostics, PYOBJ_NAME("sort"), &keywords, make_sort_key(), Py_True);
     return result(diagnostics, py::none());
 }
 
 }  // namespace
 
 py::object get_diagnostics(const CodeModuleArgs& a) {
-    py::handle self = a.self, code = a.code, module_name = a.module_name;
-    pyobj::debug(PYOBJ_NAME("[LSP] Request: get_diagnostics, code_length=%d"), py::int_(py::len(code)));
-    return workspace::answer(
-        PYOBJ_NAME("[LSP] Error in get_diagnostics: %s"),
-        [&] { return runtime::stoppable([&] { return diagnose(self, code, module_name); }); },
-        [](py::str text) -> py::object { return result(py::list(), std::move(text)); });
+    workspace::Steps steps(PYOBJ_NAME("[LSP] Error in get_diagnostics: %s"));
+    steps.log_request = [&] {
+        pyobj::debug(PYOBJ_NAME("[LSP] Request: get_diagnostics, code_length=%d"), py::int_(py::len(a.code)));
+    };
+    steps.ask = [&](const workspace::Jedi&) { return diagnose(a.self, a.code, a.module_name); };
+    steps.failure = [](py::str text) -> py::object { return result(py::list(), text); };
+    return workspace::serve(a, steps);
 }
 
 }  // namespace diagnostics

@@ -2,8 +2,10 @@
 // sync directory nor the import system can find becomes an error marker over its statement.
 #include "diagnostics/marker.h"
 #include "diagnostics/methods.h"
+#include "diagnostics/parsed_text.h"
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
+#include "workspace/sync.h"
 
 namespace diagnostics {
 
@@ -32,7 +34,8 @@ bool resolves(py::handle self, py::handle module_to_check) {
 }
 
 void check_tree(py::handle self, py::handle code, py::list& diagnostics) {
-    py::object tree = global(PYOBJ_NAME("ast")).attr(PYOBJ_NAME("parse"))(code);
+    py::object tree = ParsedText::tree_of(code);  // the request's own parse, when it made one
+    if (!tree) tree = global(PYOBJ_NAME("ast")).attr(PYOBJ_NAME("parse"))(code);
     for (py::handle node : global(PYOBJ_NAME("ast")).attr(PYOBJ_NAME("walk"))(tree)) {
         if (is_instance(node, PYOBJ_NAME("Import"))) {
             for (py::handle alias : node.attr(PYOBJ_NAME("names"))) {
@@ -77,9 +80,7 @@ py::object can_resolve_import(const workspace::ModuleNameArgs& a) {
             // The user's synced modules resolve although their folder is not on sys.path.
             py::object directory = self.attr(PYOBJ_NAME("_temp_dir"));
             if (!directory.is_none()) {
-                py::object os_path = global(PYOBJ_NAME("os")).attr(PYOBJ_NAME("path"));
-                py::object temp_module_path =
-                    os_path.attr(PYOBJ_NAME("join"))(directory.attr(PYOBJ_NAME("name")), pyobj::concat(module_name, ".py"));
+                py::object temp_module_path = workspace::module_file_in(directory, module_name);
                 if (pyobj::truthy(global(PYOBJ_NAME("os")).attr(PYOBJ_NAME("path")).attr(PYOBJ_NAME("exists"))(temp_module_path))) return true;
             }
             py::object spec = global(PYOBJ_NAME("importlib")).attr(PYOBJ_NAME("util")).attr(PYOBJ_NAME("find_spec"))(module_name);

@@ -2,6 +2,8 @@
 // streams (warnings, errors), and each line is parsed back into a marker.
 #include "diagnostics/marker.h"
 #include "diagnostics/methods.h"
+#include "diagnostics/parsed_text.h"
+#include "pyobj/calls.h"
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
 
@@ -42,6 +44,34 @@ py::object parse_matched_line(py::handle message, py::handle severity) {
     return std::move(marker(lineno, colno, lineno, end_col, msg, severity));
 }
 
+// pyflakes.api.check(code, filename, reporter) on the tree the request already parsed from `code`:
+// what check does after its own parse, which would give this very tree.
+void check_parsed(py::handle tree, py::handle code, py::handle filename, py::handle reporter) {
+    py::object checker = pyobj::import(PYOBJ_NAME("pyflakes.checker"));
+    py::object make_tokens;
+    py::object w;
+    if (pyobj::get_attr_if_present(checker, PYOBJ_NAME("make_tokens"), make_tokens)) {
+        // pyflakes before 3.0 reads type comments from the tokens.
+        static pyobj::KeywordNames keywords{"file_tokens", "filename"};
+        py::object tokens = pyobj::call(make_tokens, code);
+        w = pyobj::call_kw(pyobj::attr(checker, PYOBJ_NAME("Checker")), keywords, tree, tokens, filename);
+    } else {
+        static pyobj::KeywordNames keywords{"filename"};
+        w = pyobj::call_kw(pyobj::attr(checker, PYOBJ_NAME("Checker")), keywords, tree, filename);
+    }
+    py::object messages = pyobj::attr(w, PYOBJ_NAME("messages"));
+    static pyobj::KeywordNames key{"key"};
+    py::object by_line = pyobj::call(pyobj::attr(pyobj::import(PYOBJ_NAME("operator")), PYOBJ_NAME("attrgetter")),
+                                     PYOBJ_NAME("lineno").get());
+    pyobj::call_method_kw(messages, PYOBJ_NAME("sort"), &key, by_line);
+    for (py::handle warning : messages) pyobj::call_method(reporter, PYOBJ_NAME("flake"), warning);
+}
+
+// pyflakes' own check function, not one a host or a test put in its place.
+bool is_pyflakes_check(py::handle check) {
+    return check.ptr() == pyobj::attr(pyobj::import(PYOBJ_NAME("pyflakes.api")), PYOBJ_NAME("check")).ptr();
+}
+
 }  // namespace
 
 py::object run_pyflakes(const PyflakesArgs& a) {
@@ -53,7 +83,13 @@ py::object run_pyflakes(const PyflakesArgs& a) {
             py::object error_stream = global(PYOBJ_NAME("io")).attr(PYOBJ_NAME("StringIO"))();
             py::object reporter_class = global(PYOBJ_NAME("pyflakes_reporter")).attr(PYOBJ_NAME("Reporter"));
             py::object reporter = reporter_class(warning_stream, error_stream);
-            global(PYOBJ_NAME("pyflakes_api")).attr(PYOBJ_NAME("check"))(code, filename, reporter);
+            py::object check = global(PYOBJ_NAME("pyflakes_api")).attr(PYOBJ_NAME("check"));
+            py::object tree = ParsedText::tree_of(code);
+            if (tree && is_pyflakes_check(check)) {
+                check_parsed(tree, code, filename, reporter);
+            } else {
+                pyobj::call(check, code, filename, reporter);
+            }
             collect(self, warning_stream, PYOBJ_NAME("MONACO_MARKER_SEVERITY_WARNING"), diagnostics);
             collect(self, error_stream, PYOBJ_NAME("MONACO_MARKER_SEVERITY_ERROR"), diagnostics);
             pyobj::debug(PYOBJ_NAME("[LSP] Pyflakes returned %d diagnostics"), py::int_(diagnostics.size()));

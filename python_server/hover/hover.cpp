@@ -1,11 +1,11 @@
 // The hover request: jedi's inference at the cursor, one part per definition in the compact or
 // the detailed layout, and jedi's help as the fallback when inference finds nothing.
+#include "hover/hover_format.h"
 #include "hover/markdown.h"
 #include "hover/methods.h"
 #include "pyobj/calls.h"
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
-#include "runtime/request_budget.h"
 
 namespace hover {
 
@@ -26,18 +26,7 @@ void append_docstring(py::list& parts, py::handle definition) {
 void append_detailed(py::list& parts, py::handle self, py::handle definition) {
     py::object full_name = definition.attr(names::full_name);
     if (!pyobj::truthy(full_name)) full_name = definition.attr(names::name);
-    py::object def_type = definition.attr(names::type);
-    if (pyobj::equals(def_type, names::function)) {
-        parts.append(function_block(self, definition, "", full_name));
-    } else if (pyobj::equals(def_type, names::class_)) {
-        parts.append(fenced("class ", pyobj::format_value(full_name)));
-    } else if (pyobj::equals(def_type, names::module)) {
-        parts.append(fenced("module ", pyobj::format_value(full_name)));
-    } else {
-        py::object type_desc = pyobj::call_method(self, names::get_type_description, definition, def_type);
-        py::str shown_name = pyobj::format_value(full_name);
-        parts.append(fenced(shown_name, ": ", pyobj::format_value(type_desc)));
-    }
+    parts.append(definition_block(self, definition, full_name, kDetailed));
     append_docstring(parts, definition);
 }
 
@@ -104,19 +93,18 @@ py::dict help_fallback(py::handle script, const workspace::Request& r) {
 }  // namespace
 
 py::object get_hover(const workspace::Request& r) {
-    workspace::JediRequest request(PYOBJ_NAME("[LSP] Error in get_hover: %s"));
-    request.log_request = [&] {
+    workspace::Steps steps(PYOBJ_NAME("[LSP] Error in get_hover: %s"));
+    steps.uses_jedi = true;
+    steps.log_request = [&] {
         pyobj::debug(PYOBJ_NAME("[LSP] Request: get_hover line=%d, column=%d, path=%s"), r.line, r.column, r.path);
     };
-    request.ask = [&](py::handle, py::handle script) {
-        return runtime::stoppable([&] {
-            py::object inferred = workspace::call_at_position(script, names::infer, r);
-            if (!pyobj::truthy(inferred)) return help_fallback(script, r);
-            return from_inferred(r.self, inferred);
-        });
+    steps.ask = [&](const workspace::Jedi& jedi) -> py::object {
+        py::object inferred = workspace::call_at_position(jedi.script, names::infer, r);
+        if (!pyobj::truthy(inferred)) return help_fallback(jedi.script, r);
+        return from_inferred(r.self, inferred);
     };
-    request.failure = [](py::str error) -> py::object { return hover_result(py::none(), error); };
-    return workspace::run_jedi_request(r, request);
+    steps.failure = [](py::str error) -> py::object { return hover_result(py::none(), error); };
+    return workspace::serve(r, steps);
 }
 
 }  // namespace hover

@@ -1,5 +1,7 @@
-// One definition as a compact hover block, "(type) name: signature", and the type text of a
-// definition that is neither a function, a class nor a module.
+// One definition as a hover block, in either layout ("(type) name: signature" when compact), and
+// the type text of a definition that is neither a function, a class nor a module.
+#include "hover/hover_format.h"
+
 #include "hover/markdown.h"
 #include "hover/methods.h"
 #include "pyobj/calls.h"
@@ -7,6 +9,8 @@
 #include "pyobj/ops.h"
 
 namespace hover {
+
+namespace {
 
 py::str function_block(py::handle self, py::handle definition, const char* label, py::handle name) {
     // A function whose signature cannot be had is still worth its plain block, and is no
@@ -25,22 +29,28 @@ py::str function_block(py::handle self, py::handle definition, const char* label
         [&](py::error_already_set&) { return fenced(label, pyobj::format_value(name)); });
 }
 
-namespace {
-
 py::object compact_block(py::handle self, py::handle definition) {
     py::object name = definition.attr(names::name);
     if (!pyobj::truthy(name)) name = py::str("");
-    py::object def_type = definition.attr(names::type);
-    if (pyobj::equals(def_type, names::function)) return function_block(self, definition, "(function) ", name);
-    if (pyobj::equals(def_type, names::class_)) return fenced("(class) ", pyobj::format_value(name));
-    if (pyobj::equals(def_type, names::module)) return fenced("(module) ", pyobj::format_value(name));
-    py::object type_desc = pyobj::call_method(self, names::get_type_description, definition, def_type);
-    py::str shown_type = pyobj::format_value(def_type);
-    py::str shown_name = pyobj::format_value(name);
-    return fenced("(", shown_type, ") ", shown_name, ": ", pyobj::format_value(type_desc));
+    return definition_block(self, definition, name, kCompact);
 }
 
 }  // namespace
+
+py::str definition_block(py::handle self, py::handle definition, py::handle name, const Layout& layout) {
+    py::object def_type = definition.attr(names::type);
+    if (pyobj::equals(def_type, names::function)) return function_block(self, definition, layout.function, name);
+    if (pyobj::equals(def_type, names::class_)) return fenced(layout.class_, pyobj::format_value(name));
+    if (pyobj::equals(def_type, names::module)) return fenced(layout.module, pyobj::format_value(name));
+    py::object type_desc = pyobj::call_method(self, names::get_type_description, definition, def_type);
+    if (layout.type_label) {
+        py::str shown_type = pyobj::format_value(def_type);
+        py::str shown_name = pyobj::format_value(name);
+        return fenced("(", shown_type, ") ", shown_name, ": ", pyobj::format_value(type_desc));
+    }
+    py::str shown_name = pyobj::format_value(name);
+    return fenced(shown_name, ": ", pyobj::format_value(type_desc));
+}
 
 py::object format_compact_hover(const DefinitionArgs& a) {
     py::handle self = a.self;

@@ -19,11 +19,6 @@ inline py::str join_parts(py::handle parts) {
     return py::reinterpret_steal<py::str>(pyobj::check(PyUnicode_Join(names::part_separator.get(), parts.ptr())));
 }
 
-// The block of a definition of type "function": `label`, `name` and its first signature as
-// self._format_signature makes it; `label` and `name` alone when there is no signature or the
-// signature work fails.
-py::str function_block(py::handle self, py::handle definition, const char* label, py::handle name);
-
 // {"kind": "markdown", "value": text}
 inline py::dict markdown(py::handle text) {
     py::dict contents;

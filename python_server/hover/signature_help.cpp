@@ -6,7 +6,6 @@
 #include "pyobj/calls.h"
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
-#include "runtime/request_budget.h"
 
 namespace hover {
 
@@ -39,7 +38,8 @@ py::object raw_docstring(py::handle sig) {
     return pyobj::except(
         types.ptr(),
         [&]() -> py::object {
-            py::object docstring = sig.attr(names::docstring)(py::arg("raw") = true);
+            static pyobj::KeywordNames raw{"raw"};
+            py::object docstring = pyobj::call_method_kw(sig, names::docstring, &raw, Py_True);
             return pyobj::truthy(docstring) ? docstring : py::str("");
         },
         [](py::error_already_set&) -> py::object { return py::str(""); });
@@ -71,23 +71,22 @@ py::dict from_signature(py::handle self, py::handle sig) {
 }  // namespace
 
 py::object get_signature_help(const workspace::Request& r) {
-    workspace::JediRequest request(PYOBJ_NAME("[LSP] Error in get_signature_help: %s"));
-    request.log_request = [&] {
+    workspace::Steps steps(PYOBJ_NAME("[LSP] Error in get_signature_help: %s"));
+    steps.uses_jedi = true;
+    steps.log_request = [&] {
         pyobj::debug(PYOBJ_NAME("[LSP] Request: get_signature_help line=%d, column=%d, path=%s"), r.line, r.column,
                      r.path);
     };
-    request.ask = [&](py::handle, py::handle script) {
-        return runtime::stoppable([&]() -> py::object {
-            py::object signatures = workspace::call_at_position(script, names::get_signatures, r);
-            if (!pyobj::truthy(signatures)) {
-                pyobj::debug(PYOBJ_NAME("[LSP] No signatures found"));
-                return help_result(py::list(), py::int_(0), py::none());
-            }
-            return from_signature(r.self, signatures[py::int_(0)]);
-        });
+    steps.ask = [&](const workspace::Jedi& jedi) -> py::object {
+        py::object signatures = workspace::call_at_position(jedi.script, names::get_signatures, r);
+        if (!pyobj::truthy(signatures)) {
+            pyobj::debug(PYOBJ_NAME("[LSP] No signatures found"));
+            return help_result(py::list(), py::int_(0), py::none());
+        }
+        return from_signature(r.self, signatures[py::int_(0)]);
     };
-    request.failure = [](py::str error) -> py::object { return help_result(py::list(), py::int_(0), error); };
-    return workspace::run_jedi_request(r, request);
+    steps.failure = [](py::str error) -> py::object { return help_result(py::list(), py::int_(0), error); };
+    return workspace::serve(r, steps);
 }
 
 }  // namespace hover

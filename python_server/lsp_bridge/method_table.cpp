@@ -12,7 +12,6 @@
 #include "hover/docstrings.h"
 #include "hover/methods.h"
 #include "lsp_bridge/texts.h"
-#include "runtime/collector_pause.h"
 #include "workspace/docstrings.h"
 #include "workspace/methods.h"
 
@@ -24,10 +23,6 @@ using boundary::MethodSpec;
 
 #define ROW(name, ret, text, body) \
     boundary::method<&body>(boundary::Row(name).qualname("LSPBridge." name).returns(ret).doc(text))
-
-// Diagnostics runs with the cyclic collector paused; the jedi requests pause it once they hold
-// the jedi lock (workspace::RequestLock), so that waiting for jedi pauses nothing.
-using runtime::with_collector_paused;
 
 constexpr MethodSpec kMethods[] = {
     ROW("__init__", nullptr, workspace::doc::init, workspace::init),
@@ -48,8 +43,7 @@ constexpr MethodSpec kMethods[] = {
     ROW("set_workspace", nullptr, workspace::doc::set_workspace, workspace::set_workspace),
     ROW("get_signature_help", "Dict[str, Any]", hover::doc::get_signature_help, hover::get_signature_help),
     ROW("get_hover", "Dict[str, Any]", hover::doc::get_hover, hover::get_hover),
-    ROW("get_diagnostics", "Dict[str, Any]", diagnostics::doc::get_diagnostics,
-        with_collector_paused<diagnostics::get_diagnostics>),
+    ROW("get_diagnostics", "Dict[str, Any]", diagnostics::doc::get_diagnostics, diagnostics::get_diagnostics),
     ROW("_run_pyflakes", "List[Dict[str, Any]]", diagnostics::doc::run_pyflakes, diagnostics::run_pyflakes),
     ROW("_parse_pyflakes_message", "Optional[Dict[str, Any]]", diagnostics::doc::parse_pyflakes_message,
         diagnostics::parse_pyflakes_message),

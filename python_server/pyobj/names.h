@@ -16,7 +16,6 @@ public:
     explicit Name(const char* text) : text_(text) {}
     PyObject* get();  // borrowed
     operator py::handle() { return get(); }
-    const char* text() const { return text_; }
 
 private:
     const char* text_;  // a string literal: it outlives the Name

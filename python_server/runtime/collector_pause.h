@@ -3,8 +3,6 @@
 // cycles are collected by the first collection after it.
 #pragma once
 
-#include "boundary/args.h"
-
 namespace runtime {
 
 // Held for the whole of a request (the jedi requests: from the moment they hold the jedi lock).
@@ -28,12 +26,5 @@ public:
     CollectorPause(const CollectorPause&) = delete;
     CollectorPause& operator=(const CollectorPause&) = delete;
 };
-
-// A method body run under a CollectorPause: the form the method table takes.
-template <auto body>
-py::object with_collector_paused(const typename boundary::BodyOf<decltype(body)>::Args& a) {
-    CollectorPause pause;
-    return body(a);
-}
 
 }  // namespace runtime

@@ -1,13 +1,12 @@
-// The jedi requests (get_completions, get_hover, get_signature_help): their arguments and the
-// one frame that runs the steps they share around what each asks jedi.
+// The one frame every request runs in (get_completions, get_hover, get_signature_help,
+// get_diagnostics), and the arguments of the requests at a cursor.
 #pragma once
 
 #include <functional>
+#include <type_traits>
 
 #include "boundary/args.h"
 #include "pyobj/names.h"
-#include "runtime/collector_pause.h"
-#include "runtime/jedi_lock.h"
 
 namespace workspace {
 
@@ -22,46 +21,87 @@ namespace workspace {
 BOUNDARY_ARGS(Request, WORKSPACE_REQUEST_PARAMS);
 #undef WORKSPACE_REQUEST_PARAMS
 
-// What a jedi request holds while it uses jedi: the jedi lock, then the collector pause. A
-// request still waiting for the lock keeps nothing paused; the pause ends before the lock is
-// released. The lock also keeps a running warm-up from reading a file half synced.
-struct RequestLock {
-    runtime::JediLock jedi;
-    runtime::CollectorPause pause;
+// What the frame made for a request that uses jedi: the path it analyses the code under and the
+// jedi.Script. Both null for a request that does not use jedi.
+struct Jedi {
+    py::object path;
+    py::object script;
 };
 
-// What one jedi request adds to the frame: each part is called at its step of
-// run_jedi_request; the optional ones may stay empty.
-struct JediRequest {
-    explicit JediRequest(pyobj::Name& error_format) : error_format(error_format) {}
+// What one request adds to the frame: each part is called at its step of serve(); the optional
+// ones may stay empty.
+struct Steps {
+    explicit Steps(pyobj::Name& error_format) : error_format(error_format) {}
 
-    pyobj::Name& error_format;                        // the error line of a failed request
-    std::function<void()> log_request;                // the request's debug line
-    std::function<py::object()> answer_without_jedi;  // optional: an answer, or a null object
-    std::function<void()> after_sync;                 // optional
-    std::function<py::object(py::handle path, py::handle script)> ask;
+    pyobj::Name& error_format;                            // the error line of a failed request
+    bool uses_jedi = false;                               // the jedi lock, the sync and a jedi.Script
+    std::function<void()> log_request;                    // the request's debug line
+    std::function<py::object()> early_answer;             // optional: an answer, or a null object
+    std::function<void()> after_sync;                     // optional; only with uses_jedi
+    std::function<py::object(const Jedi& jedi)> ask;      // the question
     std::function<py::object(py::object asked)> respond;  // optional: what ask returned, made the answer
     std::function<py::object(py::str error_text)> failure;
 };
 
-// The one place that orders a jedi request's steps; a step every jedi request needs goes here.
+// The one place that orders a request's steps; a step every request needs goes here.
 //  1. log_request()
-//  2. the position check: ValueError "line must be a positive integer (1-based)", then
-//     "column must be a non-negative integer (0-based)"
-//  3. answer_without_jedi()
-//  4. under the RequestLock: self.sync_modules(modules or {}, dirty_files) when either is
-//     non-empty; after_sync(); the script's path (the synced file of a module-name path, else
-//     the path, else "<editor>"); jedi.Script(code=..., path=..., project=self._jedi_project);
-//     ask(path, script)
-//  5. respond(what ask returned), or that answer itself
-// Steps 2 to 5 are one body: an Exception there is answered by one error line (error_format)
-// and failure(error_text), as workspace/answer.h describes. The request's time budget covers
-// all of it, the wait for the lock included. A stop may interrupt only the making of the script
-// and what ask() runs in `stoppable` sections (request_budget.h: its jedi work), never the sync
-// or after_sync().
-py::object run_jedi_request(const Request& r, const JediRequest& request);
+//  2. the position check, when the arguments have a line and a column: ValueError "line must be
+//     a positive integer (1-based)", then "column must be a non-negative integer (0-based)"
+//  3. early_answer()
+//  4. with uses_jedi, the jedi lock (a request waiting for jedi pauses nothing); then the
+//     collector pause (runtime/collector_pause.h)
+//  5. with uses_jedi: self.sync_modules(modules or {}, dirty_files) when either is non-empty;
+//     after_sync(); the script's path (the synced file of a module-name path, else the path,
+//     else "<editor>")
+//  6. the stoppable section: with uses_jedi, jedi.Script(code=..., path=...,
+//     project=self._jedi_project); then ask()
+//  7. respond(what ask returned), or that answer itself; still under the lock and the pause
+// Steps 2 to 7 are one body under the request's time budget (runtime/request_budget.h), the wait
+// for the lock included: an Exception there, or the stop, is answered by one error line
+// (error_format with the error text; the class name for an empty text, so a failure never looks
+// like success) and failure(error_text). A stop can strike only in step 6: never in the sync,
+// after_sync() or respond(), so a request's own bookkeeping there is never cut short. A request
+// never arms the stop itself.
+template <class Args>
+py::object serve(const Args& a, const Steps& steps);
 
 // script.<name>(line=line, column=column): a question at the request's position, by keyword.
 py::object call_at_position(py::handle script, pyobj::Name& name, const Request& r);
+
+// {key: content, "error": error}: the answer of a request with one content key.
+py::dict answer(pyobj::Name& key, py::handle content, py::handle error);
+
+namespace frame {
+
+// What the frame reads of a request's arguments; what the Args do not have stays null.
+struct Inputs {
+    py::handle line, column;                           // the position, checked
+    py::handle self, code, path, modules, dirty_files;  // what a jedi request needs
+};
+
+template <class A, class = void>
+constexpr bool kHasPosition = false;
+template <class A>
+constexpr bool kHasPosition<A, std::void_t<decltype(A::line), decltype(A::column)>> = true;
+
+template <class A, class = void>
+constexpr bool kHasJediInputs = false;
+template <class A>
+constexpr bool kHasJediInputs<A, std::void_t<decltype(A::self), decltype(A::code), decltype(A::path),
+                                             decltype(A::modules), decltype(A::dirty_files)>> = true;
+
+py::object serve(const Inputs& in, const Steps& steps);
+
+}  // namespace frame
+
+template <class Args>
+py::object serve(const Args& a, const Steps& steps) {
+    frame::Inputs in;
+    if constexpr (frame::kHasPosition<Args>) in.line = a.line, in.column = a.column;
+    if constexpr (frame::kHasJediInputs<Args>) {
+        in.self = a.self, in.code = a.code, in.path = a.path, in.modules = a.modules, in.dirty_files = a.dirty_files;
+    }
+    return frame::serve(in, steps);
+}
 
 }  // namespace workspace

@@ -3,7 +3,7 @@
 #include "pyobj/calls.h"
 #include "pyobj/log.h"
 #include "pyobj/ops.h"
-#include "workspace/module_files.h"
+#include "workspace/sync.h"
 
 namespace workspace {
 
@@ -47,8 +47,12 @@ bool contains_separator(py::handle text, py::handle sep) {
 }  // namespace
 
 py::object module_file_path(py::handle self, py::handle file_stem) {
+    return module_file_in(attr(self, PYOBJ_NAME("_temp_dir")), file_stem);
+}
+
+py::object module_file_in(py::handle temp_dir, py::handle file_stem) {
     py::object join = attr(os_path(), PYOBJ_NAME("join"));
-    py::object folder = attr(attr(self, PYOBJ_NAME("_temp_dir")), PYOBJ_NAME("name"));
+    py::object folder = attr(temp_dir, PYOBJ_NAME("name"));
     return pyobj::call(join, folder, pyobj::concat(file_stem, ".py"));
 }
 

@@ -1,6 +1,7 @@
 """What the tests share, apart from the fixtures in conftest.py: where the module and the tools
 are, a log capture that keeps level, format string and arguments apart, bridges, the one jedi
-fake (tools/jedi_fakes.py) and the ways to patch it in, jedi-like names for hover and signature
+fake (tools/jedi_fakes.py) and the ways to patch it in, the method order of the one table of
+the public surface (tools/public_surface.py), jedi-like names for hover and signature
 help, and hypothesis settings that `make fuzz` scales up.
 
 Test files import from here (`from support import ...`), never from conftest or another test;
@@ -25,6 +26,8 @@ for _folder in (DEVHOST, TOOLS):
         sys.path.insert(0, _folder)
 
 from jedi_fakes import DEFAULT_ANSWERS, FakeName, FakeScript, FakeSignature, script_with  # noqa: E402,F401
+# The module's names, the class, its methods and the requests' answers: one table for every test.
+from public_surface import METHOD_ORDER  # noqa: E402,F401
 
 MODULE_NAME = "corvane_master.python_server.lsp_bridge"
 WARMUP_THREAD = "LSP-corvane-preload"
@@ -81,16 +84,6 @@ def new_bridge(lsp):
     wait_for_warmups()
     return b
 
-
-# The LSPBridge methods in the order the class defines them.
-METHOD_ORDER = [
-    "__init__", "preload_corvane_module", "preload_corvane_module_async", "cleanup",
-    "set_hover_mode", "update_sys_paths", "_get_word_prefix", "_format_signature",
-    "_format_compact_hover", "_get_type_description", "_is_module_name", "sync_modules",
-    "delete_module", "get_completions", "set_workspace", "get_signature_help", "get_hover",
-    "get_diagnostics", "_run_pyflakes", "_parse_pyflakes_message", "_check_unresolved_imports",
-    "_can_resolve_import",
-]
 
 # A meta path finder for import-time cases run in a subprocess: `Trap(rules)` raises
 # rules[name](...) when `name` is imported.
