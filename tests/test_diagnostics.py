@@ -113,6 +113,26 @@ def test_import_errors_before_pyflakes_warnings(bridge):
     assert (6, "undefined name 'undefined_two'") in warnings
 
 
+@pytest.mark.parametrize("code, module_name", [
+    ("import os\nimport no_such_module_jkl\nundefined\n", None),
+    ("from typing import List\nx = []  # type: List[Missing]\ndef f(a):\n    # type: (Gone) -> None\n    pass\n",
+     "pkg_mod"),
+])
+def test_text_parsed_once_with_the_answers_of_the_checks_alone(lsp, bridge, logs, monkeypatch, code, module_name):
+    # pyflakes and the import check walk the syntax check's tree; on their own they parse the text
+    # themselves, and the request answers and logs exactly what they do then.
+    alone = bridge._run_pyflakes(code, f"<{module_name}>" if module_name else "<editor>")
+    alone += bridge._check_unresolved_imports(code, module_name)
+    alone_records = logs.calls
+    logs.clear()
+    parses, real_parse = [], ast.parse
+    monkeypatch.setattr(lsp.ast, "parse", lambda text, *a, **kw: parses.append(text) or real_parse(text, *a, **kw))
+    result = bridge.get_diagnostics(code, module_name)
+    assert parses.count(code) == 1  # pyflakes also parses the type comments, on their own
+    assert result == {"diagnostics": sorted(alone, key=lambda d: -d["severity"]), "error": None}
+    assert logs.calls[1:] == alone_records
+
+
 def test_sort_is_stable_and_descending(bridge, monkeypatch):
     def marker(tag, severity):
         return {"startLineNumber": 1, "startColumn": 1, "endLineNumber": 1, "endColumn": 2, "message": tag,
