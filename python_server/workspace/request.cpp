@@ -47,7 +47,7 @@ py::object new_script(const Inputs& in, py::handle path) {
 }
 
 // Steps 2 to 7 of serve().
-py::object body(const Inputs& in, const Steps& steps) {
+py::object run_steps(const Inputs& in, const Steps& steps) {
     // Neither needs jedi, so neither waits for it.
     if (in.line) check_position(in);
     if (steps.early_answer) {
@@ -80,7 +80,7 @@ py::object frame::serve(const Inputs& in, const Steps& steps) {
     // The budget starts here; the outermost request on a thread owns it.
     runtime::RequestBudget budget;
     return pyobj::except(
-        budget.caught(), [&] { return body(in, steps); },
+        budget.caught(), [&] { return run_steps(in, steps); },
         [&](py::error_already_set& e) -> py::object {
             py::str text = budget.error_text(e);
             pyobj::error(steps.error_format, text);
