@@ -260,7 +260,7 @@ seed, steps, threads = int(seed), int(steps), int(threads)
 jedi.settings.cache_directory = cache
 B, CUT, SRC = "LSP_BRIDGE_REQUEST_BUDGET", "Request ran out of time", open(threading.__file__).read()
 CASES = [("get_hover", (SRC, 100, 10)), ("get_hover", ("import json\\njson.dumps", 2, 7)),
-         ("get_completions", ("import json\\njson.du", 2, 7)), ("get_signature_help", ("import os\\nos.walk(", 2, 9)),
+         ("get_completions", ("import json\\njson.du", 2, 7)), ("get_signature_help", ("import os\\nos.walk(", 2, 8)),
          ("get_diagnostics", ("import os\\nx = y\\n",))]
 EXIT = "import os,sys,threading,time,jedi\\nfrom corvane_master.python_server import lsp_bridge as l\\n" \\
        "jedi.settings.cache_directory=sys.argv[1]; b=l.LSPBridge(); m=sys.argv[2]\\n" \\
@@ -271,7 +271,14 @@ b = lsp_bridge.LSPBridge()
 ask = lambda case: getattr(b, case[0])(*case[1])
 os.environ[B] = "0"
 expected = [ask(c) for c in CASES]
-children = lambda: [p for p in os.listdir("/proc") if p.isdigit() and open(f"/proc/{p}/stat").read().rsplit(")", 1)[1].split()[1] == str(os.getpid())]
+def children():
+    found = []
+    for p in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            found += [p] if open(f"/proc/{p}/stat").read().rsplit(")", 1)[1].split()[1] == str(os.getpid()) else []
+        except OSError:
+            pass  # ended meanwhile
+    return found
 usage = lambda: (len(os.listdir("/proc/self/fd")), threading.active_count(), len(children()))
 base, rng, stopped, exits = usage(), random.Random(seed), 0, []
 for step in range(steps):

@@ -190,6 +190,10 @@ void start_if_needed(State& st) {
     }
 }
 
+// Bytecode that does nothing: run in the request's thread, it takes delivery of a pending stop.
+// Made by the first add(), kept for the life of the process, like the stop's class.
+PyObject* g_noop_code = nullptr;
+
 }  // namespace
 
 PyObject* stop_type() {
@@ -203,7 +207,10 @@ PyObject* stop_type() {
 }
 
 void add(StopTarget* target) {
-    stop_type();  // made here, under the GIL, before the watchdog may need it
+    stop_type();  // made here, under the GIL, before the watchdog or a withdrawal may need them
+    if (!g_noop_code) {
+        g_noop_code = pyobj::steal(Py_CompileString("None", "<lsp_bridge: stop withdrawn>", Py_eval_input)).release().ptr();
+    }
     State* st = state();
     if (!st) return;
     // Before the mutex: it runs Python code, which may let other threads run. A failure leaves
@@ -220,6 +227,22 @@ void add(StopTarget* target) {
 void withdraw(StopTarget& target) {
     PyThreadState* own = target.thread_state;
     if (own->async_exc != stop_type()) return;  // delivered already, or none of ours
+    {
+        py::error_scope kept;  // the error in flight, if any, stays as it was
+        py::object globals = py::reinterpret_steal<py::object>(PyDict_New());
+        py::object result;
+        if (globals) result = py::reinterpret_steal<py::object>(PyEval_EvalCode(g_noop_code, globals.ptr(), globals.ptr()));
+        if (!result && PyErr_ExceptionMatches(stop_type())) {
+            PyErr_Clear();
+        } else if (!result && PyErr_ExceptionMatches(PyExc_KeyboardInterrupt)) {
+            PyErr_Clear();  // a Ctrl-C whose handler ran first: tripped again for the next bytecode
+            PyErr_SetInterrupt();
+        } else if (!result) {
+            PyErr_WriteUnraisable(nullptr);  // another signal handler's error, raised first
+        }
+    }
+    if (own->async_exc != stop_type()) return;
+    // Not delivered (a signal handler's error came first): taken back by hand, the flag left set.
     py::object pending = py::reinterpret_steal<py::object>(own->async_exc);
     own->async_exc = nullptr;
 }

@@ -41,9 +41,11 @@ void remove(StopTarget* target);
 
 // In the request's own thread, under the GIL: a stop raised for it and not yet delivered is taken
 // back from its own thread state (never by thread id: a state of a thread it has just started
-// may carry the same id). The interpreter's flag that an asynchronous exception is pending stays
-// set until the next one is delivered, so every thread checks for one at each of its
-// eval-breaker points meanwhile: a few per cent of speed, no change of behaviour.
+// may carry the same id). It is taken by delivery, into bytecode that does nothing, and dropped:
+// taking it back by hand would leave the interpreter's flag that an asynchronous exception is
+// pending set until the next one is delivered, and every thread checks for one at each of its
+// eval-breaker points meanwhile (3.11: its bytecode runs 2.3 times slower). The error in flight
+// stays as it was. Never raises.
 void withdraw(StopTarget& target);
 
 }  // namespace watchdog
