@@ -1,7 +1,9 @@
 """The request budget (LSP_BRIDGE_REQUEST_BUDGET): a request past it answers its ordinary error
 result, the wait for the jedi lock counts, the host's own BaseExceptions still reach it, another
 thread's hover is answered meanwhile, and a stop at any moment leaves nothing behind: after it,
-every request answers what it answered before any stop.
+every request answers what it answered before any stop, and whole processes (helper restarts,
+exits mid-request, a second thread) keep their descriptors, threads, children and parso's caches
+and never hang.
 
 The random sequence takes LSP_BRIDGE_BUDGET_SEED (an integer, or "random"),
 LSP_BRIDGE_BUDGET_STEPS and LSP_BRIDGE_BUDGET_SCALE (the size of the large inputs); `make
@@ -312,7 +314,7 @@ print(f"RESULT {steps} steps, {stopped} requests stopped, exits with codes {exit
 
 @pytest.mark.parametrize("threads", [1, 2])
 def test_stops_restarts_and_exits_in_whole_processes_leave_nothing_behind(run_python, tmp_path, threads):
-    steps = max(4, STEPS // 2)
+    steps = max(4, STEPS // 4)
     result = run_python(DRIVER, timeout=60 + 20 * steps, env={"BUDGET_DRIVER": f"{SEED} {steps} {threads} {tmp_path}"})
     lines = [line for line in result.stdout.splitlines() if line.startswith("RESULT")]
     assert lines, result.stderr[-3000:]
