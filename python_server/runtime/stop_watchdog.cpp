@@ -80,7 +80,8 @@ PyThreadState* first_with_id(PyThreadState* own, unsigned long thread_id) {
 // shadowing state, whose own pending exception it clears (a state nobody else can address).
 bool raise_in_own_state(StopTarget& t, BudgetClock::time_point now) {
     PyThreadState* own = t.thread_state;
-    if (own->async_exc) return false;  // one is pending already (ours, or the host's): it strikes first
+    if (own->async_exc == stop_type()) return true;  // raised before and still pending (a long C call)
+    if (own->async_exc) return false;  // the host's own is pending: it strikes first
     if (first_with_id(own, t.thread_id) == own) {
         t.shadowed_since = {};
         return PyThreadState_SetAsyncExc(t.thread_id, stop_type()) == 1;
