@@ -1,7 +1,9 @@
 """The request budget (LSP_BRIDGE_REQUEST_BUDGET): a request past it answers its ordinary error
 result, the wait for the jedi lock counts, the host's own BaseExceptions still reach it, another
 thread's hover is answered meanwhile, and a stop at any moment leaves nothing behind: after it,
-every request answers what it answered before any stop.
+every request answers what it answered before any stop, and whole processes (helper restarts,
+exits mid-request, a second thread) keep their descriptors, threads, children and parso's caches
+and never hang.
 
 The random sequence takes LSP_BRIDGE_BUDGET_SEED (an integer, or "random"),
 LSP_BRIDGE_BUDGET_STEPS and LSP_BRIDGE_BUDGET_SCALE (the size of the large inputs); `make
@@ -247,3 +249,73 @@ def test_stops_at_random_moments_leave_every_later_answer_unchanged(bridge, jedi
         assert call(bridge, method, args) == expected[name], where
         assert [call(bridge, m, a) for m, a in PROBES] == probes, where
     print(f"budget sequence: {stopped} of {STEPS} requests stopped")
+
+
+# --- whole processes: helper restarts, exits mid-request, a second thread; a hang is a timeout ------
+
+DRIVER = """
+import gc, os, pickle, random, subprocess, sys, threading
+import jedi, parso
+from corvane_master.python_server import lsp_bridge
+seed, steps, threads, cache = os.environ["BUDGET_DRIVER"].split()
+seed, steps, threads = int(seed), int(steps), int(threads)
+jedi.settings.cache_directory = cache
+B, CUT, SRC = "LSP_BRIDGE_REQUEST_BUDGET", "Request ran out of time", open(threading.__file__).read()
+CASES = [("get_hover", (SRC, 100, 10)), ("get_hover", ("import json\\njson.dumps", 2, 7)),
+         ("get_completions", ("import json\\njson.du", 2, 7)), ("get_signature_help", ("import os\\nos.walk(", 2, 8)),
+         ("get_diagnostics", ("import os\\nx = y\\n",))]
+EXIT = "import os,sys,threading,time,jedi\\nfrom corvane_master.python_server import lsp_bridge as l\\n" \\
+       "jedi.settings.cache_directory=sys.argv[1]; b=l.LSPBridge(); m=sys.argv[2]\\n" \\
+       "threading.Thread(target=b.get_completions, args=('import '+m+'\\\\n'+m+'.',2,len(m)+1), daemon=True).start()\\n" \\
+       "time.sleep(float(sys.argv[3]))"
+b = lsp_bridge.LSPBridge()
+[t.join() for t in threading.enumerate() if t.name == "LSP-corvane-preload"]
+ask = lambda case: getattr(b, case[0])(*case[1])
+os.environ[B] = "0"
+expected = [ask(c) for c in CASES]
+def children():
+    found = []
+    for p in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            found += [p] if open(f"/proc/{p}/stat").read().rsplit(")", 1)[1].split()[1] == str(os.getpid()) else []
+        except OSError:
+            pass  # ended meanwhile
+    return found
+usage = lambda: (len(os.listdir("/proc/self/fd")), threading.active_count(), len(children()))
+base, rng, stopped, exits = usage(), random.Random(seed), 0, []
+for step in range(steps):
+    kind, where = rng.choice(["stop", "stop", "restart", "exit"]), f"seed {seed} step {step}"
+    if kind == "restart":  # what a stop in the helper's pipe does: the burst below starts a new one
+        [o._kill() for o in gc.get_objects() if type(o).__name__ == "CompiledSubprocess" and not o.is_crashed]
+    if kind == "exit":
+        module = rng.choice(sorted(sys.stdlib_module_names if hasattr(sys, "stdlib_module_names") else ["csv", "ftplib", "imaplib", "mailbox", "pydoc", "tarfile", "zipfile"]))
+        exits.append(subprocess.run([sys.executable, "-c", EXIT, cache, module, str(rng.uniform(0.5, 3))], timeout=120, capture_output=True).returncode)
+    for _ in range(8 if kind != "exit" else 0):  # a burst of requests with budgets of 0.3-30 ms
+        os.environ[B] = str(round(rng.uniform(0.0003, 0.03), 4))
+        picks, answers = [rng.randrange(len(CASES)) for _ in range(threads)], [None] * threads
+        workers = [threading.Thread(target=lambda i: answers.__setitem__(i, ask(CASES[picks[i]])), args=(i,)) for i in range(threads)]
+        [w.start() for w in workers] and [w.join() for w in workers]
+        os.environ[B] = "0"
+        stopped += sum(str(a.get("error")).startswith(CUT) for a in answers)
+        assert all(str(a.get("error")).startswith(CUT) or a == expected[p] for a, p in zip(answers, picks)), where
+    assert [ask(c) for c in CASES] == expected, where
+    now = usage()
+    assert now[0] <= base[0] and now[1] <= base[1] and now[2] <= max(base[2], 1), (where, base, now)
+    for trees in parso.cache.parser_cache.values():
+        for path, item in trees.items():
+            assert not os.path.exists(path) or item.node.get_code() == parso.python_bytes_to_unicode(open(path, "rb").read()), (where, path)
+    for folder, _, files in os.walk(cache):
+        for name in files:
+            if name.endswith(".pkl"):
+                assert type(pickle.load(open(os.path.join(folder, name), "rb"))).__name__ == "_NodeCacheItem", (where, name)
+print(f"RESULT {steps} steps, {stopped} requests stopped, exits with codes {exits}")
+"""
+
+
+@pytest.mark.parametrize("threads", [1, 2])
+def test_stops_restarts_and_exits_in_whole_processes_leave_nothing_behind(run_python, tmp_path, threads):
+    steps = max(4, STEPS // 4)
+    result = run_python(DRIVER, timeout=60 + 20 * steps, env={"BUDGET_DRIVER": f"{SEED} {steps} {threads} {tmp_path}"})
+    lines = [line for line in result.stdout.splitlines() if line.startswith("RESULT")]
+    assert lines, result.stderr[-3000:]
+    print(f"seed {SEED}, {threads} thread(s): {lines[0]}")

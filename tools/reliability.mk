@@ -11,9 +11,11 @@
 #                CHANGE_SEED is given), under 3.9 and then 3.11. CHANGE_STEPS=200 takes about
 #                3 minutes per interpreter.
 #   make test-budget  tests/test_request_budget.py with BUDGET_STEPS requests stopped at random
-#                moments over inputs BUDGET_SCALE times the short run's size (a fresh seed,
-#                printed, unless BUDGET_SEED is given), under 3.9 and then 3.11. The defaults take
-#                about 10 minutes per interpreter.
+#                moments over inputs BUDGET_SCALE times the short run's size, and BUDGET_STEPS/4
+#                steps of whole processes (bursts of requests with budgets of 0.3-30 ms, helper
+#                restarts, exits mid-request; one thread, then two) (a fresh seed, printed, unless
+#                BUDGET_SEED is given), under 3.9 and then 3.11. The defaults take about 20
+#                minutes per interpreter.
 
 FUZZ_SCALE ?= 20
 FUZZ_TESTS := tests/test_fuzz_arguments.py tests/test_fuzz_code.py tests/test_fuzz_jedi_answers.py \

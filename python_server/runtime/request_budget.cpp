@@ -74,7 +74,7 @@ void set_armed(StopTarget* t, bool armed) {
     t->armed.store(armed, std::memory_order_relaxed);
     if (!armed && t->fired) {
         t->fired = false;
-        if (PyThreadState_SetAsyncExc(t->thread_id, nullptr) < 0) PyErr_Clear();
+        watchdog::withdraw(*t);
     }
 }
 
@@ -96,6 +96,7 @@ RequestBudget::RequestBudget() {
     if (seconds <= 0) return;
     slot_ = std::make_unique<StopTarget>();
     slot_->thread_id = PyThread_get_thread_ident();
+    slot_->thread_state = PyThreadState_Get();
     slot_->seconds = seconds;
     slot_->deadline = BudgetClock::now() + std::chrono::duration_cast<BudgetClock::duration>(
                                                std::chrono::duration<double>(seconds));

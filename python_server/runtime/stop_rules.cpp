@@ -2,6 +2,8 @@
 
 #include <frameobject.h>
 
+#include <signal.h>
+
 #include <cstring>
 
 #include "pyobj/globals.h"
@@ -53,8 +55,15 @@ constexpr Place kPlaces[] = {
     // gc.enable() around each load.
     {"/parso/cache.py", "_save_to_file_system", "parser cache file"},
     {"/parso/cache.py", "_load_from_file_system", "parser cache file"},
-    // A finalizer reports and drops an exception, so nothing could undo what it interrupted.
+    // A finalizer reports and drops an exception, so nothing could undo what it interrupted:
+    // __del__, and the weakref callbacks of weakref.py (weakref.finalize, which jedi registers to
+    // end its helper process, and the weak dictionaries' removals).
     {nullptr, "__del__", "finalizer"},
+    {"/weakref.py", nullptr, "weakref callback"},
+    {"/_weakrefset.py", nullptr, "weakref callback"},
+    // jedi's helper started and not yet registered for its end (the weakref.finalize at the end):
+    // a stop between the two would leave the process and its pipes alive until exit.
+    {"/jedi/inference/compiled/subprocess/__init__.py", "_get_process", "helper start"},
 };
 
 bool no_stop_at(PyCodeObject* code) {
@@ -131,6 +140,30 @@ constexpr Rule kRules[] = {
     {"/parso/cache.py", "_load_from_file_system", enable_collector},
 };
 
+// A stop is delivered when its thread next runs bytecode. jedi waits for its helper's reply in
+// pickle.load (C), a blocking read: for a helper that is starting (an interpreter start and
+// jedi's import), 0.3 s. The stop kills that helper anyway (kRules), so it is killed as soon as
+// the stop is raised: the read ends at once. Found through the helper's registered clean-up
+// (weakref.finalize keeps its arguments, the process first) with dict and slot reads only: no
+// Python code runs on the watchdog's thread.
+void end_helper_wait(py::handle frame) {
+    py::object locals = frame.attr("f_locals");
+    if (!PyDict_Check(locals.ptr())) return;
+    PyObject* helper = PyDict_GetItemString(locals.ptr(), "self");  // borrowed; never raises
+    if (!helper || !PyObject_HasAttrString(helper, "_cleanup_callable")) return;
+    py::object cleanup = py::reinterpret_borrow<py::object>(helper).attr("_cleanup_callable");
+    py::object registry = py::type::handle_of(cleanup).attr("_registry");
+    if (!PyDict_Check(registry.ptr())) return;  // a lambda: the helper has no process yet
+    PyObject* info = PyDict_GetItemWithError(registry.ptr(), cleanup.ptr());
+    if (!info) return;  // ended already (or a lookup error, which the caller clears)
+    py::tuple args = py::reinterpret_borrow<py::object>(info).attr("args");
+    if (args.size() < 1) return;
+    py::object process = args[0];
+    if (!process.attr("returncode").is_none()) return;
+    long pid = PyLong_AsLong(process.attr("pid").ptr());
+    if (pid > 0) ::kill(static_cast<pid_t>(pid), SIGKILL);
+}
+
 void report(const char* what) {
     // The clean-up's own failure: to sys.unraisablehook, as a finalizer's would go.
     PyErr_WriteUnraisable(py::str(what).ptr());
@@ -166,6 +199,22 @@ bool unsafe(PyThreadState* thread, int base_depth) {
         if (no_stop_at(reinterpret_cast<PyCodeObject*>(code.ptr()))) return true;
     }
     return false;
+}
+
+void on_fired(PyThreadState* thread, int base_depth) {
+    if (depth(thread) - base_depth < 2) return;
+    pyobj::suppress(PyExc_Exception, [&] {
+        py::object top = top_frame(thread);
+        py::object caller = back(top);
+        py::object top_code = code_of(top), caller_code = code_of(caller);
+        if (!at(reinterpret_cast<PyCodeObject*>(top_code.ptr()), "/jedi/_compatibility.py", "pickle_load")) return;
+        if (!at(reinterpret_cast<PyCodeObject*>(caller_code.ptr()), "/jedi/inference/compiled/subprocess/__init__.py",
+                "_send")) {
+            return;
+        }
+        end_helper_wait(caller);
+    });
+    if (PyErr_Occurred()) PyErr_Clear();
 }
 
 void undo(py::handle trace) {

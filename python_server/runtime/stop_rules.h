@@ -18,6 +18,10 @@ int depth(PyThreadState* thread);
 // start in threading.py, say) and are not the request's work.
 bool unsafe(PyThreadState* thread, int base_depth);
 
+// On the watchdog's thread, under the GIL, right after it raised the stop in `thread`: ends a wait
+// that would hold the stop off (jedi waiting for its helper's reply). Never raises.
+void on_fired(PyThreadState* thread, int base_depth);
+
 // After a stop, in the stopped request's thread, with the GIL and (for the jedi requests) the
 // jedi lock still held, so no other request sees the half-done state. `trace`: the stop's
 // traceback (may be None). Never raises: a clean-up that fails is reported to

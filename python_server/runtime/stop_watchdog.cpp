@@ -28,6 +28,9 @@ constexpr milliseconds kUnarmedRetry{50};
 // A stop that was raised and yet the thread is still armed this much later was taken by a bare
 // `except:` or by a finalizer that reports and drops it: raise it again.
 constexpr milliseconds kRefire{200};
+// A thread start takes microseconds: a state that shadows the request thread's id longer than
+// this belongs to a thread that never started.
+constexpr milliseconds kShadowLimit{100};
 
 // Everything but `targets` order is guarded by `mutex`; `fired` and firing need the GIL too. A
 // child made by fork() gets a fresh State: the parent's watchdog thread is not in it, and its
@@ -56,12 +59,38 @@ State* state() {
     return g_state;
 }
 
-PyThreadState* thread_state_of(unsigned long thread_id) {
-    PyInterpreterState* interp = PyThreadState_GetInterpreter(PyThreadState_Get());
+// The first thread state in the interpreter's list with the thread's id: the one
+// PyThreadState_SetAsyncExc reaches. While a thread the request thread started has not run yet,
+// its state (put first in the list) carries the starter's id; a stop raised then would land in
+// the new thread and end it before Thread.start() saw it begin, leaving the request waiting
+// there for ever, holding the jedi lock. A new thread writes its own id as it begins, within
+// microseconds. Only threads holding the GIL add states with this id, and they are not running.
+PyThreadState* first_with_id(PyThreadState* own, unsigned long thread_id) {
+    PyInterpreterState* interp = PyThreadState_GetInterpreter(own);
     for (PyThreadState* t = PyInterpreterState_ThreadHead(interp); t; t = PyThreadState_Next(t)) {
         if (t->thread_id == thread_id) return t;
     }
     return nullptr;
+}
+
+// Under the GIL: the stop pending in the request thread's own state, and only there. A state that
+// never gets its own id (CPython leaves the state of a thread that failed to start in the list)
+// would hold the stop off for ever; past kShadowLimit the stop is put in the own state directly,
+// and the interpreter told of it by a withdrawal (NULL) addressed to the id, which reaches the
+// shadowing state, whose own pending exception it clears (a state nobody else can address).
+bool raise_in_own_state(StopTarget& t, BudgetClock::time_point now) {
+    PyThreadState* own = t.thread_state;
+    if (own->async_exc == stop_type()) return true;  // raised before and still pending (a long C call)
+    if (own->async_exc) return false;  // the host's own is pending: it strikes first
+    if (first_with_id(own, t.thread_id) == own) {
+        t.shadowed_since = {};
+        return PyThreadState_SetAsyncExc(t.thread_id, stop_type()) == 1;
+    }
+    if (t.shadowed_since == BudgetClock::time_point{}) t.shadowed_since = now;
+    if (now - t.shadowed_since < kShadowLimit) return false;
+    if (PyThreadState_SetAsyncExc(t.thread_id, nullptr) != 1) return false;
+    own->async_exc = py::reinterpret_borrow<py::object>(stop_type()).release().ptr();
+    return true;
 }
 
 // Under the GIL and the mutex: raise the stop in every due, armed target at a safe place.
@@ -72,12 +101,12 @@ void fire_due(State& st, BudgetClock::time_point now) {
             t->next_try = now + kUnarmedRetry;
             continue;
         }
-        PyThreadState* ts = thread_state_of(t->thread_id);
-        if (!ts || stop_rules::unsafe(ts, t->base_depth)) {
+        if (stop_rules::unsafe(t->thread_state, t->base_depth) || !raise_in_own_state(*t, now)) {
             t->next_try = now + kDeferRetry;
             continue;
         }
-        if (PyThreadState_SetAsyncExc(t->thread_id, stop_type()) == 1) t->fired = true;
+        t->fired = true;
+        stop_rules::on_fired(t->thread_state, t->base_depth);
         t->next_try = now + kRefire;
     }
 }
@@ -162,6 +191,10 @@ void start_if_needed(State& st) {
     }
 }
 
+// Bytecode that does nothing: run in the request's thread, it takes delivery of a pending stop.
+// Made by the first add(), kept for the life of the process, like the stop's class.
+PyObject* g_noop_code = nullptr;
+
 }  // namespace
 
 PyObject* stop_type() {
@@ -175,7 +208,10 @@ PyObject* stop_type() {
 }
 
 void add(StopTarget* target) {
-    stop_type();  // made here, under the GIL, before the watchdog may need it
+    stop_type();  // made here, under the GIL, before the watchdog or a withdrawal may need them
+    if (!g_noop_code) {
+        g_noop_code = pyobj::steal(Py_CompileString("None", "<lsp_bridge: stop withdrawn>", Py_eval_input)).release().ptr();
+    }
     State* st = state();
     if (!st) return;
     // Before the mutex: it runs Python code, which may let other threads run. A failure leaves
@@ -187,6 +223,29 @@ void add(StopTarget* target) {
     st->targets.push_back(target);
     if (can_start) start_if_needed(*st);
     st->cv.notify_all();
+}
+
+void withdraw(StopTarget& target) {
+    PyThreadState* own = target.thread_state;
+    if (own->async_exc != stop_type()) return;  // delivered already, or none of ours
+    {
+        py::error_scope kept;  // the error in flight, if any, stays as it was
+        py::object globals = py::reinterpret_steal<py::object>(PyDict_New());
+        py::object result;
+        if (globals) result = py::reinterpret_steal<py::object>(PyEval_EvalCode(g_noop_code, globals.ptr(), globals.ptr()));
+        if (!result && PyErr_ExceptionMatches(stop_type())) {
+            PyErr_Clear();
+        } else if (!result && PyErr_ExceptionMatches(PyExc_KeyboardInterrupt)) {
+            PyErr_Clear();  // a Ctrl-C whose handler ran first: tripped again for the next bytecode
+            PyErr_SetInterrupt();
+        } else if (!result) {
+            PyErr_WriteUnraisable(nullptr);  // another signal handler's error, raised first
+        }
+    }
+    if (own->async_exc != stop_type()) return;
+    // Not delivered (a signal handler's error came first): taken back by hand, the flag left set.
+    py::object pending = py::reinterpret_steal<py::object>(own->async_exc);
+    own->async_exc = nullptr;
 }
 
 void remove(StopTarget* target) {
