@@ -53,32 +53,6 @@ void check_tree(py::handle self, py::handle code, py::list& diagnostics) {
     pyobj::debug(PYOBJ_NAME("[LSP] Import check found %d unresolved imports"), py::int_(diagnostics.size()));
 }
 
-// importlib.util.find_spec imports a dotted name's parent packages, and no stop may strike in an
-// import (runtime/stop_rules.cpp): a package whose import takes seconds would hold the request that
-// long. So a name whose parent is not loaded is first looked up level by level in the folders of
-// the level above (what the parent's __path__ would be), running no package's code. A name found
-// that way resolves; only the rest (not found, or a package that makes its __path__ or submodules
-// at import) goes to find_spec, as before.
-bool found_without_import(py::handle module_name) {
-    py::object parts = module_name.attr(PYOBJ_NAME("split"))(py::str("."));
-    py::ssize_t count = PyList_Size(parts.ptr());
-    if (count < 2) return false;
-    py::object loaded = global(PYOBJ_NAME("sys")).attr(PYOBJ_NAME("modules"));
-    py::object parent = py::str(".").attr(PYOBJ_NAME("join"))(parts[py::slice(0, count - 1, 1)]);
-    if (pyobj::contains(loaded, parent)) return false;  // find_spec imports nothing then
-    py::object path_finder = py::module_::import("importlib.machinery").attr(PYOBJ_NAME("PathFinder"));
-    py::object name = parts[py::int_(0)];
-    // A top-level name is found without importing anything.
-    py::object spec = global(PYOBJ_NAME("importlib")).attr(PYOBJ_NAME("util")).attr(PYOBJ_NAME("find_spec"))(name);
-    for (py::ssize_t i = 1; i < count && !spec.is_none(); ++i) {
-        py::object locations = spec.attr(PYOBJ_NAME("submodule_search_locations"));
-        if (locations.is_none()) return false;
-        name = pyobj::concat(name, ".", parts[py::int_(i)]);
-        spec = path_finder.attr(PYOBJ_NAME("find_spec"))(name, py::list(locations));
-    }
-    return !spec.is_none();
-}
-
 }  // namespace
 
 py::object check_unresolved_imports(const CodeModuleArgs& a) {
@@ -109,9 +83,6 @@ py::object can_resolve_import(const workspace::ModuleNameArgs& a) {
                 py::object temp_module_path = workspace::module_file_in(directory, module_name);
                 if (pyobj::truthy(global(PYOBJ_NAME("os")).attr(PYOBJ_NAME("path")).attr(PYOBJ_NAME("exists"))(temp_module_path))) return true;
             }
-            bool found = false;  // a lookup that fails leaves the name to find_spec
-            pyobj::suppress(PyExc_Exception, [&] { found = found_without_import(module_name); });
-            if (found) return true;
             py::object spec = global(PYOBJ_NAME("importlib")).attr(PYOBJ_NAME("util")).attr(PYOBJ_NAME("find_spec"))(module_name);
             return !spec.is_none();
         },
