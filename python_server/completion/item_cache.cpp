@@ -175,7 +175,10 @@ public:
         if (py::object hit = pyobj::dict_get(record->entries, key)) return item_from_values(name, values_of(hit));
         ItemValues values;
         py::object item = item_for_name(self_, completion, name, &values);
-        if (cacheable(values)) pending_.push_back({record, key, std::move(values)});
+        // Once a limit is met, what jedi computes depends on what came first: nothing more is kept.
+        limited_ = limited_ || pyobj::except_exception([&] { return jedi_->limit_reached(); },
+                                                       [](py::error_already_set&) { return true; });
+        if (!limited_ && cacheable(values)) pending_.push_back({record, key, std::move(values)});
         return item;
     }
 
@@ -317,6 +320,7 @@ private:
     LibraryFiles library_;
     int64_t start_ns_;
     bool checked_ = false;
+    bool limited_ = false;  // jedi met a limit in this request: nothing computed since is kept
     std::optional<JediState> jedi_;
     std::optional<World> world_;
     uint64_t generation_;

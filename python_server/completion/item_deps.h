@@ -59,6 +59,7 @@ private:
     int64_t start_ns_;
     std::unordered_map<std::string, std::optional<FileState>> states_;
     std::optional<std::set<std::string>> user_names_;
+    ParsedTexts parsed_;
 };
 
 }  // namespace completion

@@ -1,7 +1,8 @@
 // Whether jedi and parso are as shipped: every function, method and property in their loaded
 // modules and classes is their own code (or the standard library's). A host that wraps one of
 // them (say jedi.api.classes.Completion.docstring) must see its wrapper called, as a request
-// without the item cache would call it, so the cache is off while one is not.
+// without the item cache would call it, so the cache is off while one is not. The same holds for
+// a plugin registered with jedi's plugin manager that is not one of jedi's own.
 #pragma once
 
 namespace completion {
