@@ -1,7 +1,7 @@
 // get_completions: what jedi offers at the cursor, as Monaco completion items.
 #include "completion/completion_item.h"
 #include "completion/cursor_line.h"
-#include "completion/item_cache.h"
+#include "completion/item_maker.h"
 #include "completion/methods.h"
 #include "pyobj/log.h"
 #include "workspace/request.h"
@@ -44,7 +44,7 @@ bool in_import_alias(const workspace::Request& r) {
 
 // The items, through the cache, which is made before jedi is asked.
 py::list completion_items(const workspace::Request& r, py::handle path, py::handle script, bool show_underscores) {
-    ItemCache cache(r.self, path, script);
+    item_cache::ItemCache cache(r.self, path, script, item_maker());
     py::list items;
     workspace::stoppable([&] {  // the cache stores only in finish(), after the section
         py::object completions = workspace::call_at_position(script, PYOBJ_NAME("complete"), r);

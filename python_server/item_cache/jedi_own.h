@@ -5,10 +5,10 @@
 // a plugin registered with jedi's plugin manager that is not one of jedi's own.
 #pragma once
 
-namespace completion {
+namespace item_cache {
 
 // Checks in full only when a module or class dict of theirs gained, lost or rebound a callable
 // since the last check that passed; otherwise it compares pointers.
 bool jedi_is_own();
 
-}  // namespace completion
+}  // namespace item_cache

@@ -1,19 +1,21 @@
-#include "completion/jedi_state.h"
+#include "item_cache/jedi_state.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
-#include "completion/jedi_own.h"
-#include "completion/library_files.h"
+#include "item_cache/jedi_own.h"
+#include "item_cache/key.h"
+#include "item_cache/library_files.h"
 #include "pyobj/calls.h"
 #include "pyobj/globals.h"
 #include "pyobj/names.h"
 #include "pyobj/ops.h"
 
-namespace completion {
+namespace item_cache {
 
 namespace {
 
@@ -83,14 +85,15 @@ std::optional<JediState> JediState::of(py::handle script, const std::string& syn
     py::object environment = attr(s.state_, PYOBJ_NAME("environment"));
     py::object sys = import(PYOBJ_NAME("sys"));
     py::list parts;
-    for (py::object part : {attr(sys, PYOBJ_NAME("version")), attr(sys, PYOBJ_NAME("executable")),
-                            attr(jedi, PYOBJ_NAME("__version__")), attr(jedi, PYOBJ_NAME("__file__")),
-                            attr(import(PYOBJ_NAME("parso")), PYOBJ_NAME("__version__")),
-                            py::object(py::str(build_identity())),
-                            attr(environment, PYOBJ_NAME("executable")),
-                            py::object(py::tuple(attr(environment, PYOBJ_NAME("version_info"))))}) {
-        parts.append(py::str(part));
-    }
+    // In the order key::kContextParts names them; a part added here must be named there.
+    py::object fixed[] = {attr(sys, PYOBJ_NAME("version")), attr(sys, PYOBJ_NAME("executable")),
+                          attr(jedi, PYOBJ_NAME("__version__")), attr(jedi, PYOBJ_NAME("__file__")),
+                          attr(import(PYOBJ_NAME("parso")), PYOBJ_NAME("__version__")),
+                          py::str(build_identity()),
+                          attr(environment, PYOBJ_NAME("executable")),
+                          py::tuple(attr(environment, PYOBJ_NAME("version_info")))};
+    static_assert(std::size(fixed) == key::kContextPartCount, "name the context's parts in item_cache/key.h");
+    for (const py::object& part : fixed) parts.append(py::str(part));
     for (py::handle entry : call_method(s.state_, PYOBJ_NAME("get_sys_path"))) {
         std::string path = normalised_path(py::str(entry));
         s.search_path_.push_back(path);
@@ -271,4 +274,4 @@ const std::vector<std::string>& names_jedi_imports() {
     return names;
 }
 
-}  // namespace completion
+}  // namespace item_cache

@@ -11,10 +11,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "completion/jedi_state.h"
-#include "completion/library_files.h"
+#include "item_cache/jedi_state.h"
+#include "item_cache/library_files.h"
 
-namespace completion {
+namespace item_cache {
 
 struct Deps {
     std::map<std::string, std::optional<FileState>> files;  // nothing: the path must stay absent
@@ -62,4 +62,4 @@ private:
     ParsedTexts parsed_;
 };
 
-}  // namespace completion
+}  // namespace item_cache

@@ -12,7 +12,7 @@
 
 #include "pyobj/errors.h"
 
-namespace completion {
+namespace item_cache {
 
 // One module name the request's jedi state looked up, stub and implementation alike.
 struct LoadedModule {
@@ -86,4 +86,4 @@ std::vector<std::string> imported_names(py::handle tree);
 // Module names jedi imports by itself, whatever the code imports.
 const std::vector<std::string>& names_jedi_imports();
 
-}  // namespace completion
+}  // namespace item_cache

@@ -1,4 +1,4 @@
-#include "completion/item_deps.h"
+#include "item_cache/world.h"
 
 #include <dirent.h>
 
@@ -10,7 +10,7 @@
 #include "pyobj/names.h"
 #include "pyobj/ops.h"
 
-namespace completion {
+namespace item_cache {
 
 namespace {
 
@@ -304,4 +304,4 @@ std::optional<Deps> World::read_by_request() {
     return deps;
 }
 
-}  // namespace completion
+}  // namespace item_cache

@@ -1,15 +1,15 @@
-#include "completion/jedi_own.h"
+#include "item_cache/jedi_own.h"
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "completion/library_files.h"
+#include "item_cache/library_files.h"
 #include "pyobj/globals.h"
 #include "pyobj/names.h"
 #include "pyobj/ops.h"
 
-namespace completion {
+namespace item_cache {
 
 namespace {
 
@@ -203,4 +203,4 @@ bool jedi_is_own() {
     return own;
 }
 
-}  // namespace completion
+}  // namespace item_cache
