@@ -32,8 +32,9 @@ struct Memos {
     std::unordered_map<std::string, int64_t> unsaved;  // path -> modification time when opened
     std::unordered_map<std::string, std::pair<FileState, ModuleCode>> imports;
     std::unordered_map<std::string, std::pair<FileState, std::set<std::string>>> listings;
-    // path -> the file's state and the parser's lines found equal to its text
-    std::unordered_map<std::string, std::pair<FileState, py::object>> texts;
+    // path -> the file's state and the lines found equal to its text (jedi's module and parso's
+    // cache each hold their own list of the same text)
+    std::unordered_map<std::string, std::pair<FileState, std::vector<py::object>>> texts;
 };
 
 Memos& memos() {
@@ -252,10 +253,15 @@ bool World::holds(const Deps& deps) {
 bool World::text_is_current(const std::string& path, py::handle code_lines) {
     const std::optional<FileState>& now = state(path);
     if (!now) return false;
+    constexpr size_t kKeptLines = 4;
     auto& seen = memos().texts[path];
-    if (seen.first == *now && seen.second.ptr() == code_lines.ptr()) return true;
+    if (!(seen.first == *now)) seen = {*now, {}};
+    for (const py::object& lines : seen.second) {
+        if (lines.ptr() == code_lines.ptr()) return true;
+    }
     if (!is_text_on_disk(path, code_lines)) return false;
-    seen = {*now, py::reinterpret_borrow<py::object>(code_lines)};
+    if (seen.second.size() == kKeptLines) seen.second.erase(seen.second.begin());
+    seen.second.push_back(py::reinterpret_borrow<py::object>(code_lines));
     return true;
 }
 
