@@ -19,6 +19,8 @@ import threading
 import time
 
 import jedi
+import jedi.plugins
+from jedi.inference.base_value import NO_VALUES
 import parso
 import pytest
 
@@ -48,6 +50,20 @@ FIXED = {
     "lib/stubpkg/__init__.pyi": "def helper(a: int) -> int: ...\n",
     "lib/clientpkg/__init__.py": 'from deppkg import Session\n\n\nclass Client(Session):\n    "A client."\n',
 }
+# The classes of stale answers a second review found (see CLASSES below): ten functions whose
+# shared decorator jedi stops executing within one request; a module imported from a folder jedi's
+# helper listed before a copy kept the folder's modification time; one imported from a folder that
+# a library module adds to its own search path.
+OPS = "def deco(f):\n    def wrapper(flag=True):\n        return f\n\n    return wrapper\n" + "".join(
+    f'\n\n@deco\ndef op{i}(a, b):\n    "Op {i}."\n    return a\n' for i in range(10))
+CLASS_FILES = {
+    "lib/ops.py": OPS,
+    "lib/needy.py": 'from late import *\n\n\nclass Needy(Late):\n    "Needy."\n',
+    "lib/pathy.py": 'import sys\n\nsys.path.insert(0, {extra!r})\nfrom extramod import *\n\n\n'
+                    'class Pathy(Extra):\n    "Pathy."\n',
+}
+LATE = 'class {name}:\n    "{name}."\n\n    def __init__(self, a, b):\n        pass\n'
+CLASS_REQUESTS = {"needy": "import needy\nneedy.", "pathy": "import pathy\npathy."}
 VARYING = ["lib/base.py", "alt/base.py", "lib/stubpkg/_impl.py", "lib/deppkg/__init__.py"]
 # An unsaved library file, and the request that reads it through another module.
 UNSAVED = {"lib/base.py": "child", "lib/stubpkg/_impl.py": "stub", "lib/deppkg/__init__.py": "client"}
@@ -112,6 +128,9 @@ class Library:
         self.version = 1
         for rel, text in FIXED.items():
             self.write(rel, text)
+        for rel, text in CLASS_FILES.items():
+            self.write(rel, text.format(extra=self.path("extra")))
+        os.makedirs(self.path("extra"))
         self.write("lib/deppkg-1.0.dist-info/METADATA", "Name: deppkg\nVersion: 1.0\n")
         self.fields = {"lib/base.py": ("", "x", False), "alt/base.py": ("", "x, y", True),
                        "lib/stubpkg/_impl.py": ("", "a", False), "lib/deppkg/__init__.py": ("", "x", False)}
@@ -156,7 +175,7 @@ class Library:
 
 # A new interpreter: the bridge (with or without the cache) answers the requests; printed as JSON.
 CHILD = """
-import importlib, json, os, sysconfig
+import importlib, json, os, sysconfig, time
 conf = json.loads(os.environ["LSP_BRIDGE_CHANGE_CONF"])
 for name, value in (("LSP_BRIDGE_NO_PERSISTENT_CACHE", conf["uncached"] and "1"), ("VIRTUAL_ENV", conf.get("venv"))):
     if value:
@@ -173,8 +192,18 @@ from support.item_answers import ask, uncached_bridge
 lsp = importlib.import_module(MODULE_NAME)
 b = uncached_bridge(lsp) if conf["uncached"] else new_bridge(lsp)
 b.update_sys_paths(conf["paths"])
+answers = []
 with captured_logs() as logs:
-    answers = [ask(b, logs, code, None, conf["modules"] or None) for code in conf["requests"]]
+    for i, code in enumerate(conf["requests"]):
+        if i == 1 and conf.get("copy"):
+            # Copied in as `cp -a` does, keeping the folder's modification time; then settled.
+            path, text = conf["copy"]
+            folder = os.stat(os.path.dirname(path))
+            with open(path, "w") as f:
+                f.write(text)
+            os.utime(os.path.dirname(path), ns=(folder.st_atime_ns, folder.st_mtime_ns))
+            time.sleep(2.1)
+        answers.append(ask(b, logs, code, None, conf["modules"] or None))
 b.cleanup()
 print(json.dumps(answers))
 """
@@ -218,10 +247,11 @@ class Session:
     def check(self, name, code=None, path=None, position=None):
         cached, uncached = self.bridges
         modules = dict(self.modules) or None
-        expected = ask(uncached, self.logs, code or REQUESTS[name], path, modules, position)
+        code = code or REQUESTS.get(name) or CLASS_REQUESTS[name]
+        expected = ask(uncached, self.logs, code, path, modules, position)
         assert expected[0]["error"] is None and (code or expected[0]["completions"]), expected
         for _ in range(2):  # the first may fill the cache, the second is answered from it
-            got = ask(cached, self.logs, code or REQUESTS[name], path, modules, position)
+            got = ask(cached, self.logs, code, path, modules, position)
             wrong = differences([name], [got], [expected], self.with_logs)
             if wrong:
                 self.fail(wrong[0])
@@ -271,13 +301,69 @@ class Session:
         self.monkeypatch.setattr(jedi.api.classes.Completion, "docstring",
                                  lambda completion, *a, **k: real(completion, *a, **k) + "\n\n(host note)")
 
-    def restart(self, _):
-        conf = dict(lib=self.library.lib, cache=jedi.settings.cache_directory, paths=self.search, modules=self.modules)
-        expected = in_new_process(self.run_python, uncached=True, **conf)
-        got = in_new_process(self.run_python, uncached=False, **conf)
-        wrong = differences(REQUESTS, got, expected, self.with_logs)
+    def restart(self, names):
+        requests = dict(REQUESTS, **CLASS_REQUESTS) if names else REQUESTS
+        requests = {n: requests[n] for n in (names.split(",") if names else requests)}
+        expected, got = (self.new_process(uncached=u, requests=list(requests.values())) for u in (True, False))
+        wrong = differences(requests, got, expected, self.with_logs)
         if wrong:
             self.fail(f"in a new process: {'; '.join(wrong)}")
+
+    def new_process(self, **conf):
+        return in_new_process(self.run_python, lib=self.library.lib, cache=jedi.settings.cache_directory,
+                              paths=self.search, modules=self.modules, **conf)
+
+    def limits(self, module):
+        """A request whose items meet a jedi limit, then one for the last item alone, each in a new
+        process; then the first again, where an item may be this request's or, served from the
+        store, the one asked alone (the answer of a request that met no limit)."""
+        every = f"import {module}\n{module}."
+        alone = [f"{every}op{i}" for i in range(10)]
+        expected = self.new_process(uncached=True, requests=[every] + alone)
+        got = self.new_process(uncached=False, requests=[every, alone[-1]])
+        wrong = differences(["all", "the last alone"], got, [expected[0], expected[-1]], logs=False)
+        (answer, _), = self.new_process(uncached=False, requests=[every])
+        allowed = [expected[0][0]["completions"]] + [e[0]["completions"] for e in expected[1:]]
+        for item in answer["completions"]:
+            if not any(item in items for items in allowed):
+                wrong.append(f"read back: {item}")
+        if wrong:
+            self.fail("; ".join(wrong))
+
+    def copy_in(self, rel):
+        """A process whose jedi helper listed the folder before a module was copied into it asks
+        again: jedi's answer there is the helper's, and no later process may be served it."""
+        self.new_process(uncached=False, requests=[CLASS_REQUESTS["needy"]] * 2,
+                         copy=[self.library.path(rel), LATE.format(name="Late")])
+
+    def add(self, rel):
+        self.library.write(rel, LATE.format(name="Extra"))
+
+    def unsaved_via(self, method):
+        """Unsaved text of lib/base.py through another request than completion."""
+        rel = "lib/base.py"
+        edited = render(rel, *new_fields(self.library.rng, rel, self.library.fields[rel]))
+        for b in self.bridges:
+            getattr(b, method)(edited, 4, 10, self.library.path(rel))
+
+    def plugin(self, _):
+        """A host's jedi plugin: `base` cannot be imported."""
+        manager = jedi.plugins.plugin_manager
+        for name, built in list(manager._built_functions.items()):
+            self.monkeypatch.setitem(manager._built_functions, name, built)
+        self.monkeypatch.setattr(manager, "_registered_plugins", list(manager._registered_plugins))
+
+        def import_module(callback):
+            def wrapper(inference_state, import_names, *args, **kwargs):
+                if import_names == ("base",):
+                    return NO_VALUES
+                return callback(inference_state, import_names, *args, **kwargs)
+
+            return wrapper
+
+        host = type(os)("host_plugin")
+        host.import_module = import_module
+        manager.register(host)
 
 
 def parse_steps(text):
@@ -296,10 +382,20 @@ SCENARIOS = {
                                          "in-place:lib/stubpkg/_impl.py ask:stub restart",
     "6-host-patch-of-jedi": "ask:child ask:stub patch ask:child ask:stub",
 }
+# One case per class of stale answer a second review found, comparing cached answers with
+# uncached ones in new processes too; each failed before its fix.
+CLASSES = {
+    "c1-jedi-limit-within-a-request": "limits:ops",
+    "c2-helper-listed-a-folder-before-a-copy": "copy-in:lib/late.py restart:needy",
+    "c3-unsaved-text-through-hover": "ask:child unsaved-via:get_hover ask:child",
+    "c3-unsaved-text-through-signature-help": "ask:child unsaved-via:get_signature_help ask:child",
+    "c4-search-folder-added-by-library-code": "ask:pathy add:extra/extramod.py ask:pathy",
+    "c5-host-plugin": "ask:child plugin ask:child",
+}
 CHANGES = [("edit", VARYING), ("in-place", VARYING), ("upgrade", [None]), ("sync", ["add", "add", "remove"]),
            ("paths", ["lib", "alt"]), ("unsaved", list(UNSAVED)), ("restart", [None])]
 HOSTILE_STORES = ["symlink", "foreign-owner", "world-writable", "directory-for-a-file"]
-LIBRARIES = list(SCENARIOS) + ["random", "2-bridges", "5-race", "7-fifo"] + [f"8-{c}" for c in HOSTILE_STORES]
+LIBRARIES = list(SCENARIOS) + list(CLASSES) + ["random", "2-bridges", "5-race", "7-fifo"] + [f"8-{c}" for c in HOSTILE_STORES]
 
 
 def random_steps(rng, count):
@@ -342,6 +438,11 @@ def session(bridge, uncached, logs, libraries, run_python, monkeypatch):
 @pytest.mark.parametrize("name", list(SCENARIOS))
 def test_fault(session, name):
     session(name).run(parse_steps(SCENARIOS[name]))
+
+
+@pytest.mark.parametrize("name", list(CLASSES))
+def test_class(session, name):
+    session(name).run(parse_steps(CLASSES[name]))
 
 
 def test_random_changes(session):

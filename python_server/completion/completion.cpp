@@ -3,7 +3,7 @@
 
 #include "completion/completion_item.h"
 #include "completion/cursor_line.h"
-#include "completion/item_cache.h"
+#include "completion/item_maker.h"
 #include "completion/methods.h"
 #include "pyobj/calls.h"
 #include "pyobj/log.h"
@@ -44,7 +44,7 @@ bool in_import_alias(const workspace::Request& r) {
 }
 
 // jedi's completions as items, through the request's cache.
-py::list completion_items(const workspace::Request& r, ItemCache& cache, py::handle script, bool show_underscores) {
+py::list completion_items(const workspace::Request& r, item_cache::ItemCache& cache, py::handle script, bool show_underscores) {
     py::list items;
     py::object completions = workspace::call_at_position(script, PYOBJ_NAME("complete"), r);
     pyobj::debug(PYOBJ_NAME("[LSP] Jedi returned %d completions"), py::int_(py::len(completions)));
@@ -70,7 +70,7 @@ void log_response(const py::list& items) {
 
 py::object get_completions(const workspace::Request& r) {
     bool show_underscores = false;
-    std::optional<ItemCache> cache;  // stores only in finish(), outside the stoppable section
+    std::optional<item_cache::ItemCache> cache;  // stores only in finish(), outside the stoppable section
     workspace::Steps steps(PYOBJ_NAME("[LSP] Error in get_completions: %s"));
     steps.uses_jedi = true;
     steps.log_request = [&] { pyobj::debug(PYOBJ_NAME("[LSP] Request: get_completions %s"), request_info(r)); };
@@ -85,7 +85,7 @@ py::object get_completions(const workspace::Request& r) {
         show_underscores = starts_with_underscore(word_prefix);
     };
     steps.ask = [&](const workspace::Jedi& jedi) -> py::object {
-        cache.emplace(r.self, jedi.path, jedi.script);
+        cache.emplace(r.self, jedi.path, jedi.script, item_maker());
         return completion_items(r, *cache, jedi.script, show_underscores);
     };
     steps.respond = [&](py::object items) -> py::object {

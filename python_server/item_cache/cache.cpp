@@ -1,4 +1,4 @@
-#include "completion/item_cache.h"
+#include "item_cache/cache.h"
 
 #include <time.h>
 
@@ -10,16 +10,16 @@
 #include <vector>
 
 #include "boundary/method_type.h"
-#include "completion/completion_item.h"
-#include "completion/item_store.h"
-#include "completion/item_deps.h"
-#include "completion/library_files.h"
+#include "item_cache/key.h"
+#include "item_cache/library_files.h"
+#include "item_cache/store.h"
+#include "item_cache/world.h"
 #include "pyobj/calls.h"
 #include "pyobj/globals.h"
 #include "pyobj/ops.h"
 #include "workspace/search_generation.h"
 
-namespace completion {
+namespace item_cache {
 
 namespace {
 
@@ -28,7 +28,6 @@ using pyobj::utf8;
 
 // The whole cache holds at most this many items; the least recently used modules go first.
 constexpr Py_ssize_t kMaxEntries = 40000;
-constexpr long kFormat = 2;
 
 // The items of one defining module under one resolution context, with what they were read from.
 struct Record {
@@ -41,7 +40,7 @@ struct Record {
     bool dirty = false;       // gained entries the disk store lacks
 };
 
-struct Store {
+struct Memory {
     std::unordered_map<std::string, std::shared_ptr<Record>> records;
     uint64_t clock = 0;
     uint64_t requests = 0;
@@ -49,13 +48,13 @@ struct Store {
 };
 
 // Never destroyed: its objects must not be released after the interpreter is gone.
-Store& store() {
-    static Store* s = new Store;
+Memory& memory() {
+    static Memory* s = new Memory;
     return *s;
 }
 
 void evict_over_bound() {
-    Store& s = store();
+    Memory& s = memory();
     for (;;) {
         Py_ssize_t total = 0;
         auto oldest = s.records.end();
@@ -89,7 +88,7 @@ bool bridge_is_own(py::handle self) {
 // update_sys_paths or set_workspace since the records were filled: memory is given back. (The
 // records stay exact without it: each is tied to the search path it was filled under.)
 void forget_if_stale() {
-    Store& s = store();
+    Memory& s = memory();
     uint64_t now = workspace::search_generation();
     if (s.generation == now) return;
     s.records.clear();
@@ -97,15 +96,7 @@ void forget_if_stale() {
 }
 
 // The disk store's header of a record: what a file must have been written for.
-py::dict header_of(const Record& record) {
-    py::dict header;
-    header["format"] = py::int_(kFormat);
-    header["python"] = pyobj::attr(pyobj::import(PYOBJ_NAME("sys")), PYOBJ_NAME("version"));
-    header["jedi"] = pyobj::attr(pyobj::import(PYOBJ_NAME("jedi")), PYOBJ_NAME("__version__"));
-    header["module"] = record.module_id;
-    header["context"] = py::str(record.context);
-    return header;
-}
+py::dict header_of(const Record& record) { return key::header(record.context, record.module_id); }
 
 bool is_exact_str_or_none(py::handle value) { return value.is_none() || PyUnicode_CheckExact(value.ptr()); }
 
@@ -131,7 +122,7 @@ py::object entries_from_json(py::handle stored) {
 void load_stored(Record& record) {
     std::optional<Deps> deps;
     py::object entries;
-    py::object stored = item_store::load(header_of(record), [&](py::handle s) {
+    py::object stored = store::load(header_of(record), [&](py::handle s) {
         deps = Deps::from_json(s);
         py::object stored_entries = pyobj::dict_get(s, PYOBJ_NAME("entries"));
         entries = stored_entries ? entries_from_json(stored_entries) : py::object();
@@ -145,16 +136,16 @@ void load_stored(Record& record) {
 void save_stored(const Record& record) {
     py::dict payload = record.deps.to_json();
     payload["entries"] = record.entries;
-    item_store::save(header_of(record), payload);
+    store::save(header_of(record), payload);
 }
 
 }  // namespace
 
 class ItemCache::Session {
 public:
-    Session(py::handle self, py::handle script, LibraryFiles library)
-        : self_(self), script_(py::reinterpret_borrow<py::object>(script)), library_(std::move(library)),
-          start_ns_(now_ns()), generation_(workspace::search_generation()), id_(++store().requests) {
+    Session(py::handle self, py::handle script, LibraryFiles library, const ItemMaker& maker)
+        : self_(self), maker_(maker), script_(py::reinterpret_borrow<py::object>(script)), library_(std::move(library)),
+          start_ns_(now_ns()), generation_(workspace::search_generation()), id_(++memory().requests) {
         forget_if_stale();
         Name& names = PYOBJ_NAME("jedi.inference.names");
         completion_type_ = type_in(PYOBJ_NAME("jedi.api.classes"), PYOBJ_NAME("Completion"));
@@ -164,18 +155,21 @@ public:
 
     py::object item(py::handle completion, bool show_underscores) {
         if (Py_TYPE(completion.ptr()) != reinterpret_cast<PyTypeObject*>(completion_type_.ptr())) {
-            return completion_item(self_, completion, show_underscores);
+            return maker_.item(self_, completion, show_underscores);
         }
         py::object name = pyobj::attr(completion, PYOBJ_NAME("name"));
-        if (!show_underscores && starts_with_underscore(name)) return py::object();
+        if (!show_underscores && maker_.starts_with_underscore(name)) return py::object();
         std::shared_ptr<Record> record;
         py::object key = pyobj::except_exception([&] { return key_of(completion, record); },
                                                  [](py::error_already_set&) { return py::object(); });
-        if (!key) return item_for_name(self_, completion, name, nullptr);
-        if (py::object hit = pyobj::dict_get(record->entries, key)) return item_from_values(name, values_of(hit));
+        if (!key) return maker_.computed(self_, completion, name, nullptr);
+        if (py::object hit = pyobj::dict_get(record->entries, key)) return maker_.from_values(name, values_of(hit));
         ItemValues values;
-        py::object item = item_for_name(self_, completion, name, &values);
-        if (cacheable(values)) pending_.push_back({record, key, std::move(values)});
+        py::object item = maker_.computed(self_, completion, name, &values);
+        // Once a limit is met, what jedi computes depends on what came first: nothing more is kept.
+        limited_ = limited_ || pyobj::except_exception([&] { return jedi_->limit_reached(); },
+                                                       [](py::error_already_set&) { return true; });
+        if (!limited_ && cacheable(values)) pending_.push_back({record, key, std::move(values)});
         return item;
     }
 
@@ -195,7 +189,7 @@ public:
         }
         for (const std::shared_ptr<Record>& record : gained) {
             record->dirty = false;
-            if (item_store::enabled()) save_stored(*record);
+            if (store::enabled()) save_stored(*record);
         }
         evict_over_bound();
     }
@@ -259,8 +253,7 @@ private:
             !PyUnicode_CheckExact(text.ptr())) {
             return py::object();
         }
-        return pyobj::steal(PyUnicode_FromFormat("%c:%S:%S:%U", kind, PyTuple_GET_ITEM(position.ptr(), 0),
-                                                 PyTuple_GET_ITEM(position.ptr(), 1), text.ptr()));
+        return key::entry_key(kind, PyTuple_GET_ITEM(position.ptr(), 0), PyTuple_GET_ITEM(position.ptr(), 1), text);
     }
 
     // The record of a module context, looked up once per context and request; null when the
@@ -282,15 +275,15 @@ private:
         if (own_file.is_none()) return nullptr;
         std::string path = normalised_path(pyobj::steal(PyOS_FSPath(own_file.ptr())));
         if (path.empty() || library_.is_users_text(path) || !library_.is_library_file(path) || !ready()) return nullptr;
-        Store& s = store();
-        std::shared_ptr<Record>& slot = s.records[jedi_->context() + '\n' + path];
+        Memory& s = memory();
+        std::shared_ptr<Record>& slot = s.records[key::record_key(jedi_->context(), path)];
         if (slot && slot->checked_by != id_ && !world_->holds(slot->deps)) slot.reset();
         if (!slot) {
             slot = std::make_shared<Record>();
             slot->context = jedi_->context();
             slot->module_id = py::str(path);
             // Loaded lazily: the first request that needs the module reads its file.
-            if (item_store::enabled()) load_stored(*slot);
+            if (store::enabled()) load_stored(*slot);
             if (!world_->holds(slot->deps)) {
                 slot->entries = py::dict();
                 slot->deps = Deps();
@@ -313,10 +306,12 @@ private:
     }
 
     py::handle self_;
+    const ItemMaker& maker_;
     py::object script_;
     LibraryFiles library_;
     int64_t start_ns_;
     bool checked_ = false;
+    bool limited_ = false;  // jedi met a limit in this request: nothing computed since is kept
     std::optional<JediState> jedi_;
     std::optional<World> world_;
     uint64_t generation_;
@@ -326,7 +321,8 @@ private:
     std::vector<Pending> pending_;
 };
 
-ItemCache::ItemCache(py::handle self, py::handle script_path, py::handle script) : self_(self) {
+ItemCache::ItemCache(py::handle self, py::handle script_path, py::handle script, const ItemMaker& maker)
+    : self_(self), maker_(maker) {
     // Any failure here only means no cache for this request.
     pyobj::except_exception(
         [&] {
@@ -335,7 +331,7 @@ ItemCache::ItemCache(py::handle self, py::handle script_path, py::handle script)
             // A file open in the editor: its text may be unsaved, and jedi will answer from that
             // text for the path (in this request and later ones) until the file changes.
             if (!is_under(library.script_path(), library.sync_folder())) World::opened_unsaved(library.script_path());
-            session_ = std::make_unique<Session>(self, script, std::move(library));
+            session_ = std::make_unique<Session>(self, script, std::move(library), maker);
         },
         [](py::error_already_set&) {});
 }
@@ -343,7 +339,7 @@ ItemCache::ItemCache(py::handle self, py::handle script_path, py::handle script)
 ItemCache::~ItemCache() = default;
 
 py::object ItemCache::item(py::handle completion, bool show_underscores) {
-    if (!session_) return completion_item(self_, completion, show_underscores);
+    if (!session_) return maker_.item(self_, completion, show_underscores);
     return session_->item(completion, show_underscores);
 }
 
@@ -353,4 +349,4 @@ void ItemCache::finish() {
     pyobj::except_exception([&] { session_->finish(); }, [](py::error_already_set&) {});
 }
 
-}  // namespace completion
+}  // namespace item_cache

@@ -1,13 +1,14 @@
 // Whether jedi and parso are as shipped: every function, method and property in their loaded
 // modules and classes is their own code (or the standard library's). A host that wraps one of
 // them (say jedi.api.classes.Completion.docstring) must see its wrapper called, as a request
-// without the item cache would call it, so the cache is off while one is not.
+// without the item cache would call it, so the cache is off while one is not. The same holds for
+// a plugin registered with jedi's plugin manager that is not one of jedi's own.
 #pragma once
 
-namespace completion {
+namespace item_cache {
 
 // Checks in full only when a module or class dict of theirs gained, lost or rebound a callable
 // since the last check that passed; otherwise it compares pointers.
 bool jedi_is_own();
 
-}  // namespace completion
+}  // namespace item_cache

@@ -1,6 +1,8 @@
-#include "completion/item_deps.h"
+#include "item_cache/world.h"
 
 #include <dirent.h>
+
+#include <cstring>
 
 #include <memory>
 #include <utility>
@@ -8,7 +10,7 @@
 #include "pyobj/names.h"
 #include "pyobj/ops.h"
 
-namespace completion {
+namespace item_cache {
 
 namespace {
 
@@ -17,13 +19,22 @@ constexpr int64_t kSettleNs = 2'000'000'000;
 // Stands for every name: a search path entry that is an archive may provide any module.
 const char* const kAnyName = "*";
 
+// What a module's code says about its imports: the first names it imports, and whether it changes
+// its own search path.
+struct ModuleCode {
+    std::vector<std::string> imported;
+    bool changes_search_path = false;
+    bool read = false;
+};
+
 // Process-wide memos, used under the jedi lock; never destroyed (they outlive no interpreter).
 struct Memos {
     std::unordered_map<std::string, int64_t> unsaved;  // path -> modification time when opened
-    std::unordered_map<std::string, std::pair<FileState, std::vector<std::string>>> imports;
+    std::unordered_map<std::string, std::pair<FileState, ModuleCode>> imports;
     std::unordered_map<std::string, std::pair<FileState, std::set<std::string>>> listings;
-    // path -> the file's state and the parser's lines found equal to its text
-    std::unordered_map<std::string, std::pair<FileState, py::object>> texts;
+    // path -> the file's state and the lines found equal to its text (jedi's module and parso's
+    // cache each hold their own list of the same text)
+    std::unordered_map<std::string, std::pair<FileState, std::vector<py::object>>> texts;
 };
 
 Memos& memos() {
@@ -56,6 +67,21 @@ std::set<std::string> list_names(const std::string& folder) {
         if (!name.empty()) names.insert(std::move(name));
     }
     return names;
+}
+
+// Whether jedi's helper process may know an older state of `path` than `now`: it lists folders
+// (importlib keeps a listing while the folder's modification time stays) and imports compiled
+// modules once, and it started before the change. A folder whose modification time was kept
+// (`cp -a`, `rsync -a`, `tar x`) shows a later change time; a new build of a compiled module or
+// anything else not Python source counts from its change time.
+bool helper_may_be_behind(const std::string& path, const FileState& now, const std::optional<int64_t>& helper_started) {
+    if (!helper_started || now.changed_ns() < *helper_started) return false;
+    if (now.is_dir) return now.ctime_ns != now.mtime_ns;
+    auto ends_with = [&](const char* suffix) {
+        size_t n = std::strlen(suffix);
+        return path.size() >= n && path.compare(path.size() - n, n, suffix) == 0;
+    };
+    return !ends_with(".py") && !ends_with(".pyi");
 }
 
 }  // namespace
@@ -190,6 +216,13 @@ const std::set<std::string>& World::user_names() {
             names.insert(kAnyName);
             continue;
         }
+        // A folder that changed just now may change again within its timestamp's granularity:
+        // listed afresh until it settled.
+        if (now->changed_ns() > start_ns_ - kSettleNs) {
+            std::set<std::string> listed = list_names(folder);
+            names.insert(listed.begin(), listed.end());
+            continue;
+        }
         auto& listing = memos().listings[folder];
         if (!(listing.first == *now) || listing.second.empty()) listing = {*now, list_names(folder)};
         names.insert(listing.second.begin(), listing.second.end());
@@ -202,6 +235,12 @@ bool World::holds(const Deps& deps) {
     for (const auto& [path, recorded] : deps.files) {
         const std::optional<FileState>& now = state(path);
         if (!(now == recorded) || tainted(path, now)) return false;
+        if (!now || now->is_dir) continue;
+        // jedi's parser answers imports of the path from a tree it keeps, which may hold an
+        // editor's unsaved text (any request's, or a host's own jedi.Script).
+        for (const py::object& lines : parsed_.lines_for(path, now->mtime_ns)) {
+            if (!text_is_current(path, lines)) return false;
+        }
     }
     const std::set<std::string>& provided = user_names();
     if (provided.count(kAnyName)) return false;
@@ -214,20 +253,26 @@ bool World::holds(const Deps& deps) {
 bool World::text_is_current(const std::string& path, py::handle code_lines) {
     const std::optional<FileState>& now = state(path);
     if (!now) return false;
+    constexpr size_t kKeptLines = 4;
     auto& seen = memos().texts[path];
-    if (seen.first == *now && seen.second.ptr() == code_lines.ptr()) return true;
+    if (!(seen.first == *now)) seen = {*now, {}};
+    for (const py::object& lines : seen.second) {
+        if (lines.ptr() == code_lines.ptr()) return true;
+    }
     if (!is_text_on_disk(path, code_lines)) return false;
-    seen = {*now, py::reinterpret_borrow<py::object>(code_lines)};
+    if (seen.second.size() == kKeptLines) seen.second.erase(seen.second.begin());
+    seen.second.push_back(py::reinterpret_borrow<py::object>(code_lines));
     return true;
 }
 
 std::optional<Deps> World::read_by_request() {
     Deps deps;
     std::vector<std::string> users;
+    std::optional<int64_t> helper_started = jedi_.helper_started_ns();
     auto add_file = [&](const std::string& path) {
         const std::optional<FileState>& now = state(path);
         deps.files[path] = now;
-        return !tainted(path, now) && (!now || now->changed_ns() <= start_ns_ - kSettleNs);
+        return !tainted(path, now) && (!now || (now->changed_ns() <= start_ns_ - kSettleNs && !helper_may_be_behind(path, *now, helper_started)));
     };
     for (const LoadedModule& module : jedi_.loaded()) {
         bool user = false;
@@ -244,10 +289,14 @@ std::optional<Deps> World::read_by_request() {
         if (module.code_lines && !text_is_current(module.files[0], module.code_lines)) return std::nullopt;
         if (!module.tree) continue;
         // What the module's code imports, read once per version of its file.
-        auto& imports = memos().imports[module.files[0]];
+        auto& code = memos().imports[module.files[0]];
         const std::optional<FileState>& now = state(module.files[0]);
-        if (!now || !(imports.first == *now) || imports.second.empty()) imports = {now.value_or(FileState()), imported_names(module.tree)};
-        deps.names.insert(imports.second.begin(), imports.second.end());
+        if (!now || !(code.first == *now) || !code.second.read) {
+            code = {now.value_or(FileState()), ModuleCode{imported_names(module.tree), changes_search_path(module.tree), true}};
+        }
+        // jedi searches the folders such code adds, which nothing here watches.
+        if (code.second.changes_search_path) return std::nullopt;
+        deps.names.insert(code.second.imported.begin(), code.second.imported.end());
     }
     // A module added to a library folder of the search path may answer a name that failed before.
     for (const std::string& entry : jedi_.search_path()) {
@@ -261,4 +310,4 @@ std::optional<Deps> World::read_by_request() {
     return deps;
 }
 
-}  // namespace completion
+}  // namespace item_cache

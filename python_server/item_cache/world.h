@@ -11,10 +11,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "completion/jedi_state.h"
-#include "completion/library_files.h"
+#include "item_cache/jedi_state.h"
+#include "item_cache/library_files.h"
 
-namespace completion {
+namespace item_cache {
 
 struct Deps {
     std::map<std::string, std::optional<FileState>> files;  // nothing: the path must stay absent
@@ -59,6 +59,7 @@ private:
     int64_t start_ns_;
     std::unordered_map<std::string, std::optional<FileState>> states_;
     std::optional<std::set<std::string>> user_names_;
+    ParsedTexts parsed_;
 };
 
-}  // namespace completion
+}  // namespace item_cache

@@ -10,7 +10,7 @@
 
 #include "pyobj/errors.h"
 
-namespace completion {
+namespace item_cache {
 
 // What identifies one version of a file or folder. The change time is in it because nobody can
 // set it back: a file replaced by one with an old modification time (tar, cp -p, rsync -a, a hard
@@ -61,4 +61,4 @@ private:
     std::string script_path_, sync_folder_;
 };
 
-}  // namespace completion
+}  // namespace item_cache

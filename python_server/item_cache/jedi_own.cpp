@@ -1,15 +1,15 @@
-#include "completion/jedi_own.h"
+#include "item_cache/jedi_own.h"
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "completion/library_files.h"
+#include "item_cache/library_files.h"
 #include "pyobj/globals.h"
 #include "pyobj/names.h"
 #include "pyobj/ops.h"
 
-namespace completion {
+namespace item_cache {
 
 namespace {
 
@@ -63,7 +63,15 @@ public:
         if (PyObject_TypeCheck(value.ptr(), &PyStaticMethod_Type) || PyObject_TypeCheck(value.ptr(), &PyClassMethod_Type)) {
             return own(pyobj::attr(value, PYOBJ_NAME("__func__")));
         }
-        if (!PyCallable_Check(value.ptr())) return true;  // data: nobody's code
+        if (!PyCallable_Check(value.ptr())) {
+            // Data is nobody's code; a descriptor is code when read through the class (a
+            // functools.partialmethod around a host's function, say), so only the interpreter's
+            // static descriptor types (slots, members, namedtuple fields) and jedi's or parso's
+            // own classes pass.
+            PyTypeObject* type = Py_TYPE(value.ptr());
+            if (!type->tp_descr_get || !(type->tp_flags & Py_TPFLAGS_HEAPTYPE)) return true;
+            return is_ours(module_of(reinterpret_cast<PyObject*>(type)));
+        }
         py::object code_object;
         if (pyobj::get_attr_if_present(value, PYOBJ_NAME("__code__"), code_object)) {
             py::object file = pyobj::attr(code_object, PYOBJ_NAME("co_filename"));
@@ -116,19 +124,36 @@ void collect_dicts(std::vector<PyObject*>& dicts) {
     }
 }
 
-// The callables of the dicts, in order.
+// What may run as code, in order: of a module dict its callables and descriptors, of a class dict
+// every value (any value there may be a descriptor, and one rebound is seen at once).
 void collect_callables(const std::vector<PyObject*>& dicts, std::vector<PyObject*>& callables) {
     for (PyObject* d : dicts) {
         callables.push_back(d);
+        bool class_dict = !PyDict_GetItemString(d, "__builtins__") && PyDict_GetItemString(d, "__module__");
         PyObject *key, *value;
         Py_ssize_t pos = 0;
         while (PyDict_Next(d, &pos, &key, &value)) {
-            if (PyCallable_Check(value) || PyObject_TypeCheck(value, &PyProperty_Type) ||
-                PyObject_TypeCheck(value, &PyStaticMethod_Type) || PyObject_TypeCheck(value, &PyClassMethod_Type)) {
-                callables.push_back(value);
-            }
+            if (class_dict || PyCallable_Check(value) || Py_TYPE(value)->tp_descr_get) callables.push_back(value);
         }
     }
+}
+
+// jedi's plugin manager holds only jedi's own plugins, and the functions it built from them are
+// jedi's code: a host's plugin changes jedi's answers as a patch does.
+bool plugins_are_own(const Checker& checker) {
+    py::object manager = pyobj::attr(pyobj::import(PYOBJ_NAME("jedi.plugins")), PYOBJ_NAME("plugin_manager"));
+    py::object plugins = pyobj::attr(manager, PYOBJ_NAME("_registered_plugins"));
+    py::object built = pyobj::attr(manager, PYOBJ_NAME("_built_functions"));
+    if (!PyList_CheckExact(plugins.ptr()) || !PyDict_CheckExact(built.ptr())) return false;
+    for (py::handle plugin : plugins) {
+        if (!PyModule_CheckExact(plugin.ptr())) return false;
+        py::object name = pyobj::attr(plugin, PYOBJ_NAME("__name__"));
+        if (!PyUnicode_Check(name.ptr()) || pyobj::utf8(name).rfind("jedi.plugins.", 0) != 0) return false;
+    }
+    for (auto item : py::reinterpret_borrow<py::dict>(built)) {
+        if (!checker.own(item.second)) return false;
+    }
+    return true;
 }
 
 struct Verified {
@@ -151,6 +176,8 @@ Py_ssize_t module_count() {
 }  // namespace
 
 bool jedi_is_own() {
+    static Checker* checker = new Checker;
+    if (!plugins_are_own(*checker)) return false;
     Verified& last = verified();
     std::vector<PyObject*> callables;
     // The same modules as at the last check: only a rebound name can have changed.
@@ -162,7 +189,6 @@ bool jedi_is_own() {
     std::vector<PyObject*> dicts;
     collect_dicts(dicts);
     collect_callables(dicts, callables);
-    static Checker* checker = new Checker;
     bool own = true;
     for (PyObject* value : callables) {
         if (!(own = checker->own(value))) break;
@@ -177,4 +203,4 @@ bool jedi_is_own() {
     return own;
 }
 
-}  // namespace completion
+}  // namespace item_cache

@@ -14,7 +14,7 @@
 
 #include "pyobj/errors.h"
 
-namespace completion::item_store {
+namespace item_cache::store {
 
 // False when LSP_BRIDGE_NO_PERSISTENT_CACHE is set (to anything non-empty); read at each call.
 bool enabled();
@@ -28,4 +28,4 @@ py::object load(py::handle header, const std::function<bool(py::handle)>& usable
 // debug and otherwise ignored. Then removes the oldest files when the folder holds too many.
 void save(py::handle header, py::handle payload);
 
-}  // namespace completion::item_store
+}  // namespace item_cache::store

@@ -1,4 +1,4 @@
-#include "completion/library_files.h"
+#include "item_cache/library_files.h"
 
 #include <sys/stat.h>
 
@@ -7,7 +7,7 @@
 #include "pyobj/names.h"
 #include "pyobj/ops.h"
 
-namespace completion {
+namespace item_cache {
 
 using pyobj::attr;
 using pyobj::call_method;
@@ -100,4 +100,4 @@ bool LibraryFiles::in_library(const std::string& path) const {
     return false;
 }
 
-}  // namespace completion
+}  // namespace item_cache

@@ -1,4 +1,4 @@
-#include "completion/item_store.h"
+#include "item_cache/store.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -21,7 +21,7 @@
 #include "pyobj/names.h"
 #include "pyobj/ops.h"
 
-namespace completion::item_store {
+namespace item_cache::store {
 
 namespace {
 
@@ -300,4 +300,4 @@ void save(py::handle header, py::handle payload) {
         });
 }
 
-}  // namespace completion::item_store
+}  // namespace item_cache::store

@@ -1,0 +1,74 @@
+// Completion items of library names, remembered. What a request computes per item (jedi's type,
+// the detail, the documentation) is kept for names defined at module level in files the user
+// does not edit - the standard library and site-packages, jedi's bundled stubs, the host's stubs
+// folder - keyed by the resolution context (interpreter, jedi, parso, this build, jedi's
+// environment and search path), the defining module, the position and the name. Kept on disk
+// too (store.h).
+//
+// The rule: a served item equals the item jedi makes for that completion in a request that met
+// none of jedi's counted limits (world.h says what "as it was" takes):
+// - it is kept only when computed before the request met one (a function executed as often as
+//   jedi allows one, the executions in total, a node inferred 300 times: JediState::limit_reached),
+//   since past a limit jedi's answer for an item depends on which items the request made first;
+//   so a request that meets a limit may show, for a served item, the answer it would have given
+//   had it met none;
+// - it is served only while everything it was read from is as it was (files, folders, names,
+//   parso's kept texts, jedi's helper process, jedi's own code and plugins).
+//
+// Only real jedi completions are served from it, and only while the bridge is the module's own
+// LSPBridge with its own _format_signature: a fake script, a subclass or a patched instance sees
+// every call it sees without the cache.
+#pragma once
+
+#include <memory>
+
+#include "pyobj/errors.h"
+
+namespace item_cache {
+
+// What an item's per-name work gave: jedi's type, the detail and the documentation (a null
+// object where the item has none), and whether any part of it raised.
+struct ItemValues {
+    py::object type, detail, documentation;
+    bool failed = false;
+};
+
+// How the feature makes its items; the cache knows them only through these.
+struct ItemMaker {
+    // The item of a completion, or a null object for a hidden underscore name.
+    py::object (*item)(py::handle self, py::handle completion, bool show_underscores);
+    // text.startswith("_")
+    bool (*starts_with_underscore)(py::handle text);
+    // The item of a completion whose name passed the underscore rule; `record`, when given,
+    // receives what was computed.
+    py::object (*computed)(py::handle self, py::handle completion, py::handle name, ItemValues* record);
+    // The item made from values computed earlier.
+    py::object (*from_values)(py::handle name, const ItemValues& values);
+};
+
+// One request's use of the cache; made before jedi is asked for the completions.
+class ItemCache {
+public:
+    // `script` is the request's jedi.Script, made before any item.
+    ItemCache(py::handle self, py::handle script_path, py::handle script, const ItemMaker& maker);
+    ~ItemCache();
+    ItemCache(const ItemCache&) = delete;
+    ItemCache& operator=(const ItemCache&) = delete;
+
+    // completion_item(self, completion, show_underscores), served from the cache when it holds
+    // the name and remembered when it may.
+    py::object item(py::handle completion, bool show_underscores);
+
+    // After the last item: drops what a file changed under, writes the modules that gained
+    // entries to the disk store.
+    void finish();
+
+private:
+    class Session;
+    py::handle self_;
+    const ItemMaker& maker_;
+    std::unique_ptr<Session> session_;  // null: the cache is not used for this request
+};
+
+
+}  // namespace item_cache

@@ -1,0 +1,277 @@
+#include "item_cache/jedi_state.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "item_cache/jedi_own.h"
+#include "item_cache/key.h"
+#include "item_cache/library_files.h"
+#include "pyobj/calls.h"
+#include "pyobj/globals.h"
+#include "pyobj/names.h"
+#include "pyobj/ops.h"
+
+namespace item_cache {
+
+namespace {
+
+using pyobj::attr;
+using pyobj::call_method;
+using pyobj::import;
+using pyobj::utf8;
+
+// A path object or str as a normalised path; "" for anything else.
+std::string path_of(py::handle value) {
+    if (value.is_none()) return std::string();
+    return normalised_path(pyobj::steal(PyOS_FSPath(value.ptr())));
+}
+
+void add_tree(LoadedModule& loaded, py::handle value) {
+    py::object tree, lines;
+    if (pyobj::get_attr_if_present(value, PYOBJ_NAME("tree_node"), tree) && !tree.is_none()) loaded.tree = tree;
+    if (pyobj::get_attr_if_present(value, PYOBJ_NAME("code_lines"), lines) && PyList_CheckExact(lines.ptr())) {
+        loaded.code_lines = lines;
+    }
+}
+
+// One value of a module cache: its file, or its folders when it is a namespace package.
+void add_value(LoadedModule& loaded, py::handle value) {
+    if (pyobj::truthy(call_method(value, PYOBJ_NAME("is_namespace")))) {
+        for (py::handle folder : call_method(value, PYOBJ_NAME("py__path__"))) loaded.files.push_back(path_of(folder));
+        return;
+    }
+    std::string file = path_of(call_method(value, PYOBJ_NAME("py__file__")));
+    if (!file.empty()) loaded.files.push_back(file);
+    add_tree(loaded, value);
+}
+
+// This module's own build: the file it was loaded from, with its size, modification time and
+// inode. Items are made by this build's code, so another build's records are not its answers.
+const std::string& build_identity() {
+    static const std::string* identity = [] {
+        Dl_info info{};
+        std::string text = "unknown build";
+        if (::dladdr(reinterpret_cast<void*>(&build_identity), &info) && info.dli_fname) {
+            std::optional<FileState> state = file_state(info.dli_fname);
+            if (state) {
+                text = std::string(info.dli_fname) + ' ' + std::to_string(state->size) + ' ' +
+                       std::to_string(state->mtime_ns) + ' ' + std::to_string(state->ino);
+            }
+        }
+        return new std::string(text);
+    }();
+    return *identity;
+}
+
+LoadedModule named(py::handle names) {
+    LoadedModule loaded;
+    if (!PyTuple_Check(names.ptr()) || PyTuple_GET_SIZE(names.ptr()) == 0) pyobj::raise(PyExc_TypeError, "module names");
+    loaded.top = utf8(PyTuple_GET_ITEM(names.ptr(), 0));
+    return loaded;
+}
+
+}  // namespace
+
+std::optional<JediState> JediState::of(py::handle script, const std::string& sync_folder) {
+    py::object jedi = import(PYOBJ_NAME("jedi"));
+    if (reinterpret_cast<PyObject*>(Py_TYPE(script.ptr())) != attr(jedi, PYOBJ_NAME("Script")).ptr()) return std::nullopt;
+    if (!jedi_is_own()) return std::nullopt;
+    JediState s;
+    s.state_ = attr(script, PYOBJ_NAME("_inference_state"));
+    py::object environment = attr(s.state_, PYOBJ_NAME("environment"));
+    py::object sys = import(PYOBJ_NAME("sys"));
+    py::list parts;
+    // In the order key::kContextParts names them; a part added here must be named there.
+    py::object fixed[] = {attr(sys, PYOBJ_NAME("version")), attr(sys, PYOBJ_NAME("executable")),
+                          attr(jedi, PYOBJ_NAME("__version__")), attr(jedi, PYOBJ_NAME("__file__")),
+                          attr(import(PYOBJ_NAME("parso")), PYOBJ_NAME("__version__")),
+                          py::str(build_identity()),
+                          attr(environment, PYOBJ_NAME("executable")),
+                          py::tuple(attr(environment, PYOBJ_NAME("version_info")))};
+    static_assert(std::size(fixed) == key::kContextPartCount, "name the context's parts in item_cache/key.h");
+    for (const py::object& part : fixed) parts.append(py::str(part));
+    for (py::handle entry : call_method(s.state_, PYOBJ_NAME("get_sys_path"))) {
+        std::string path = normalised_path(py::str(entry));
+        s.search_path_.push_back(path);
+        if (!sync_folder.empty() && is_under(path, sync_folder)) path = "<sync>" + path.substr(sync_folder.size());
+        parts.append(py::str(path));
+    }
+    s.context_ = utf8(pyobj::steal(PyUnicode_Join(py::str("\n").ptr(), parts.ptr())));
+    s.project_path_ = path_of(attr(attr(s.state_, PYOBJ_NAME("project")), PYOBJ_NAME("path")));
+    return s;
+}
+
+std::vector<LoadedModule> JediState::loaded() const {
+    std::vector<LoadedModule> modules;
+    py::object module_cache = attr(state_, PYOBJ_NAME("module_cache"));
+    for (auto item : py::reinterpret_borrow<py::dict>(attr(module_cache, PYOBJ_NAME("_name_cache")))) {
+        LoadedModule loaded = named(item.first);
+        if (!item.second.is_none()) {
+            for (py::handle value : item.second) add_value(loaded, value);
+        }
+        modules.push_back(std::move(loaded));
+    }
+    for (auto item : py::reinterpret_borrow<py::dict>(attr(state_, PYOBJ_NAME("stub_module_cache")))) {
+        LoadedModule loaded = named(item.first);
+        if (!item.second.is_none()) add_value(loaded, item.second);
+        modules.push_back(std::move(loaded));
+    }
+    return modules;
+}
+
+namespace {
+
+long long as_count(py::handle value) { return pyobj::check_value(PyLong_AsLongLong(value.ptr()), -1LL); }
+
+// Some value of a dict of counters is at least `bound`.
+bool any_count_at_least(py::handle counts, long long bound) {
+    if (!PyDict_Check(counts.ptr())) pyobj::raise(PyExc_TypeError, "jedi's counters");
+    PyObject *key, *value;
+    Py_ssize_t pos = 0;
+    while (PyDict_Next(counts.ptr(), &pos, &key, &value)) {
+        if (as_count(value) >= bound) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool JediState::limit_reached() const {
+    // jedi's own value, hard-coded in _limit_value_infers (builtins get more; counted alike here).
+    constexpr long long kInferLimit = 300;
+    py::object recursion = import(PYOBJ_NAME("jedi.inference.recursion"));
+    py::object detector = attr(state_, PYOBJ_NAME("execution_recursion_detector"));
+    if (as_count(attr(detector, PYOBJ_NAME("_execution_count"))) >=
+        as_count(attr(recursion, PYOBJ_NAME("total_function_execution_limit")))) {
+        return true;
+    }
+    return any_count_at_least(attr(detector, PYOBJ_NAME("_funcdef_execution_counts")),
+                              as_count(attr(recursion, PYOBJ_NAME("per_function_execution_limit")))) ||
+           any_count_at_least(attr(state_, PYOBJ_NAME("inferred_element_counts")), kInferLimit + 1);
+}
+
+namespace {
+
+// When process `pid` started, rounded down to whole seconds of the boot time (so never later than
+// it was); 0 when /proc cannot tell, which keeps every recent change out of the cache.
+int64_t process_started_ns(long pid) {
+    std::ifstream stat_file("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat_file, line) || line.rfind(')') == std::string::npos) return 0;
+    std::istringstream fields(line.substr(line.rfind(')') + 1));
+    std::string field;
+    long long ticks = -1;
+    for (int i = 3; i <= 22 && fields >> field; ++i) {  // the fields after the name count from 3
+        if (i == 22) ticks = std::atoll(field.c_str());
+    }
+    std::ifstream proc_stat("/proc/stat");
+    long long boot = -1;
+    while (std::getline(proc_stat, line)) {
+        if (line.compare(0, 6, "btime ") == 0) boot = std::atoll(line.c_str() + 6);
+    }
+    long hz = ::sysconf(_SC_CLK_TCK);
+    if (ticks < 0 || boot <= 0 || hz <= 0) return 0;
+    return boot * 1000000000LL + ticks / hz * 1000000000LL + ticks % hz * (1000000000LL / hz);
+}
+
+}  // namespace
+
+std::optional<int64_t> JediState::helper_started_ns() const {
+    py::object subprocess = import(PYOBJ_NAME("jedi.inference.compiled.subprocess"));
+    py::object process = attr(state_, PYOBJ_NAME("compiled_subprocess"));
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(process.ptr()));
+    if (type == attr(subprocess, PYOBJ_NAME("InferenceStateSameProcess")).ptr()) return process_started_ns(::getpid());
+    if (type != attr(subprocess, PYOBJ_NAME("InferenceStateSubprocess")).ptr()) pyobj::raise(PyExc_TypeError, "jedi's helper");
+    // CompiledSubprocess._get_process keeps the Popen in memoize_method's dict once started.
+    py::object fields = attr(attr(process, PYOBJ_NAME("_compiled_subprocess")), PYOBJ_NAME("__dict__"));
+    py::object memos = pyobj::dict_get(fields, PYOBJ_NAME("_memoize_method_dct"));
+    if (!memos) return std::nullopt;
+    std::optional<int64_t> started;
+    for (auto method : py::reinterpret_borrow<py::dict>(memos)) {
+        for (auto result : py::reinterpret_borrow<py::dict>(method.second)) {
+            py::object pid;
+            if (!pyobj::get_attr_if_present(result.second, PYOBJ_NAME("pid"), pid) || !PyLong_Check(pid.ptr())) continue;
+            int64_t at = process_started_ns(pyobj::check_value(PyLong_AsLong(pid.ptr()), -1L));
+            if (!started || at < *started) started = at;
+        }
+    }
+    return started;
+}
+
+std::vector<py::object> ParsedTexts::lines_for(const std::string& path, int64_t mtime_ns) {
+    if (!items_) {
+        items_.emplace();
+        py::object caches = attr(import(PYOBJ_NAME("parso.cache")), PYOBJ_NAME("parser_cache"));
+        for (auto grammar : py::reinterpret_borrow<py::dict>(caches)) {
+            for (auto item : py::reinterpret_borrow<py::dict>(grammar.second)) {
+                std::string held = path_of(item.first);
+                if (!held.empty()) items_->emplace_back(std::move(held), py::reinterpret_borrow<py::object>(item.second));
+            }
+        }
+    }
+    std::vector<py::object> found;
+    // os.path.getmtime's float, which parso compares with the time it kept for the tree.
+    double mtime = static_cast<double>(mtime_ns / 1000000000) + static_cast<double>(mtime_ns % 1000000000) * 1e-9;
+    for (const auto& [held, item] : *items_) {
+        if (held != path) continue;
+        double kept = pyobj::check_value(PyFloat_AsDouble(attr(item, PYOBJ_NAME("change_time")).ptr()), -1.0);
+        if (mtime <= kept + 1e-6) found.push_back(attr(item, PYOBJ_NAME("lines")));
+    }
+    return found;
+}
+
+bool changes_search_path(py::handle tree) {
+    py::object used = call_method(tree, PYOBJ_NAME("get_used_names"));
+    py::object names = call_method(used, PYOBJ_NAME("get"), PYOBJ_NAME("path").get());
+    if (names.is_none()) return false;
+    // jedi's own test (check_sys_path_modifications): a `path` name in `sys.path...`.
+    auto is_name = [](py::handle node, pyobj::Name& value) {
+        return pyobj::equals(attr(node, PYOBJ_NAME("type")), PYOBJ_NAME("name")) &&
+               pyobj::equals(attr(node, PYOBJ_NAME("value")), value);
+    };
+    for (py::handle name : names) {
+        py::object power = attr(attr(name, PYOBJ_NAME("parent")), PYOBJ_NAME("parent"));
+        if (power.is_none()) continue;
+        py::object type = attr(power, PYOBJ_NAME("type"));
+        if (!pyobj::equals(type, PYOBJ_NAME("power")) && !pyobj::equals(type, PYOBJ_NAME("atom_expr"))) continue;
+        py::object children = attr(power, PYOBJ_NAME("children"));
+        if (py::len(children) < 2 || !is_name(children[py::int_(0)], PYOBJ_NAME("sys"))) continue;
+        py::object trailer = children[py::int_(1)];
+        if (!pyobj::equals(attr(trailer, PYOBJ_NAME("type")), PYOBJ_NAME("trailer"))) continue;
+        py::object parts = attr(trailer, PYOBJ_NAME("children"));
+        if (py::len(parts) > 1 && is_name(parts[py::int_(1)], PYOBJ_NAME("path"))) return true;
+    }
+    return false;
+}
+
+std::vector<std::string> imported_names(py::handle tree) {
+    std::vector<std::string> names;
+    for (py::handle statement : call_method(tree, PYOBJ_NAME("iter_imports"))) {
+        if (pyobj::truthy(attr(statement, PYOBJ_NAME("level")))) continue;  // relative: inside its own package
+        for (py::handle path : call_method(statement, PYOBJ_NAME("get_paths"))) {
+            if (py::len(path) > 0) names.push_back(utf8(attr(path[py::int_(0)], PYOBJ_NAME("value"))));
+        }
+    }
+    return names;
+}
+
+bool is_text_on_disk(const std::string& path, py::handle code_lines) {
+    static pyobj::KeywordNames decoding{"encoding", "errors"};
+    py::object file = pyobj::call(attr(import(PYOBJ_NAME("pathlib")), PYOBJ_NAME("Path")), py::str(path));
+    py::object data = call_method(file, PYOBJ_NAME("read_bytes"));
+    py::object to_unicode = attr(import(PYOBJ_NAME("parso")), PYOBJ_NAME("python_bytes_to_unicode"));
+    py::object text = pyobj::call_kw(to_unicode, decoding, data, PYOBJ_NAME("utf-8").get(), PYOBJ_NAME("replace").get());
+    py::object held = pyobj::steal(PyUnicode_Join(py::str("").ptr(), code_lines.ptr()));
+    return pyobj::equals(text, held);
+}
+
+const std::vector<std::string>& names_jedi_imports() {
+    static const std::vector<std::string> names{"builtins", "typing", "types"};
+    return names;
+}
+
+}  // namespace item_cache
