@@ -1,6 +1,7 @@
 // get_completions: what jedi offers at the cursor, as Monaco completion items.
 #include "completion/completion_item.h"
 #include "completion/cursor_line.h"
+#include "completion/function_item.h"
 #include "completion/item_cache.h"
 #include "completion/methods.h"
 #include "pyobj/log.h"
@@ -45,6 +46,7 @@ bool in_import_alias(const workspace::Request& r) {
 // The items, through the cache, which is made before jedi is asked.
 py::list completion_items(const workspace::Request& r, py::handle path, py::handle script, bool show_underscores) {
     ItemCache cache(r.self, path, script);
+    OneSignatureList one_list(r.self);
     py::list items;
     workspace::stoppable([&] {  // the cache stores only in finish(), after the section
         py::object completions = workspace::call_at_position(script, PYOBJ_NAME("complete"), r);
