@@ -1,7 +1,9 @@
 # make bench: every benchmark under CPython 3.9 (about 15-20 minutes on two cores), the tables
 # printed, and build/bench/report.md with its PNG plots, then the request budget's figures
 # (bench/suite_budget.py, build/bench/budget.json; about 3 minutes). Not part of `make test`.
-# Knobs: BENCH_ARGS="--quick" (a few rounds only) or "--only completion,hover" or "--repeats 5".
+# Knobs: BENCH_ARGS="--quick" (a few rounds only) or "--only completion,hover" or "--repeats 5";
+#        LSP_BENCH_TYPING_SITES=64 (typing sites in standard-library files; 12 by default),
+#        LSP_BENCH_TYPING_SEED=2 (another draw of them).
 
 BENCH_OUT := $(BUILD)/bench
 BENCH_ARGS ?=

@@ -1,7 +1,8 @@
 """How many completion items the item cache answers: per case, the items of a warm request and
-how many of them jedi still computed. A served item never runs jedi's Completion.docstring, so
-its runs are counted with a profile hook (which leaves jedi's classes as they are: a patched
-class would turn the cache off).
+how many of them jedi still computed. A computed item runs jedi's Completion._get_docstring once
+(through docstring(), or directly for a function item) and a served one never, so its runs are
+counted with a profile hook (which leaves jedi's classes as they are: a patched class would turn
+the cache off).
 
     python bench/item_hits.py [--stdlib]    (--stdlib: the 60 modules of the differential test)
 """
@@ -25,7 +26,7 @@ STDLIB_MODULES = """os sys json re collections itertools functools math string r
 def computed_items(bridge, code, line, column, modules=None):
     """(items answered, items jedi computed) of one request."""
     runs = [0]
-    target = Completion.docstring.__code__
+    target = Completion._get_docstring.__code__
 
     def profile(frame, event, arg):
         if event == "call" and frame.f_code is target:

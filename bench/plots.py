@@ -149,6 +149,30 @@ def cache(results, folder):
     save(fig, folder, "cache.png")
 
 
+def typing(results, folder):
+    """Per site class: each site's bridge / floor ratio and its milliseconds, p50 and p90 marked."""
+    rows = [r for r in timing_rows(results) if r["suite"] == "typing" and r["case"] != "all sites"]
+    if not rows:
+        return
+    fig, axes = plt.subplots(1, 2, figsize=(11, 0.6 * len(rows) + 2))
+    for ax, key, label in ((axes[0], "ratio", "bridge / floor per site"), (axes[1], "ms", "bridge ms per site")):
+        for i, row in enumerate(rows):
+            values = [s["ratio"] if key == "ratio" else s["ms"]["bridge"] for s in row["sites"]]
+            ax.plot(values, [i + 0.12 * ((k % 5) - 2) for k in range(len(values))], "o", color=COLOURS["bridge"],
+                    alpha=0.6, markersize=4)
+            for p, marker in (("p50", "|"), ("p90", "x")):
+                ax.plot(row[f"{p}_{key}"], i, marker, color="black", markersize=12)
+        ax.set_yticks(range(len(rows)))
+        ax.set_yticklabels([f"{r['case']} ({len(r['sites'])})" for r in rows], fontsize=8)
+        ax.invert_yaxis()
+        ax.set_xlabel(label + " (black: p50 |, p90 x)")
+        if key == "ratio":
+            ax.axvline(1.0, color="gray", linewidth=0.8, linestyle=":")
+        else:
+            ax.set_xscale("log")
+    save(fig, folder, "typing.png")
+
+
 def main(path):
     with open(path, encoding="utf-8") as f:
         results = json.load(f)
@@ -159,6 +183,7 @@ def main(path):
     by_size(results, folder, "sync_modules", "sync_size.png", "modules of 2 KB")
     startup(results, folder)
     cache(results, folder)
+    typing(results, folder)
 
 
 if __name__ == "__main__":

@@ -25,6 +25,7 @@ import suite_diagnostics
 import suite_hover
 import suite_startup
 import suite_sync
+import suite_typing
 
 # (name, module, repeats, repeats with --quick)
 SUITES = [
@@ -34,6 +35,7 @@ SUITES = [
     ("diagnostics", suite_diagnostics, 7, 3),
     ("sync_modules", suite_sync, 9, 3),
     ("startup", suite_startup, 6, 2),
+    ("typing", suite_typing, 3, 2),
     ("instructions", suite_callgrind, 0, 0),
 ]
 

@@ -3,6 +3,7 @@
 
 #include "completion/completion_item.h"
 #include "completion/cursor_line.h"
+#include "completion/function_item.h"
 #include "completion/item_maker.h"
 #include "completion/methods.h"
 #include "pyobj/calls.h"
@@ -45,6 +46,7 @@ bool in_import_alias(const workspace::Request& r) {
 
 // jedi's completions as items, through the request's cache.
 py::list completion_items(const workspace::Request& r, item_cache::ItemCache& cache, py::handle script, bool show_underscores) {
+    OneSignatureList one_list(r.self);
     py::list items;
     py::object completions = workspace::call_at_position(script, PYOBJ_NAME("complete"), r);
     pyobj::debug(PYOBJ_NAME("[LSP] Jedi returned %d completions"), py::int_(py::len(completions)));

@@ -1,4 +1,5 @@
 #include "completion/completion_item.h"
+#include "completion/function_item.h"
 #include "pyobj/globals.h"
 #include "pyobj/ops.h"
 
@@ -53,6 +54,15 @@ py::object item_for_name(py::handle self, py::handle completion, py::handle name
     item[kind] = monaco_kind(type);
     item[insert_text] = name;
     auto failed = [&values] { values.failed = true; };
+    if (is_function(type) && OneSignatureList::parts(completion, values.detail, values.documentation)) {
+        if (values.detail) item[detail] = values.detail;
+        if (pyobj::truthy(values.documentation)) {
+            item[documentation] = values.documentation;
+        } else {
+            values.documentation = py::object();
+        }
+        return item;
+    }
     if (is_function(type)) {
         unless_failing([&] {
             py::object signatures = completion.attr(PYOBJ_NAME("get_signatures"))();

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "boundary/method_type.h"
+#include "item_cache/jedi_own.h"
 #include "item_cache/key.h"
 #include "item_cache/library_files.h"
 #include "item_cache/store.h"
@@ -74,16 +74,6 @@ int64_t now_ns() {
 }
 
 py::object type_in(Name& module, Name& name) { return pyobj::attr(pyobj::import(module), name); }
-
-// Whether the bridge's item path is the module's own: the exact LSPBridge class of the module,
-// whose _format_signature resolves to the original method (no instance or class override).
-bool bridge_is_own(py::handle self) {
-    py::object cls = pyobj::global(PYOBJ_NAME("LSPBridge"));
-    if (reinterpret_cast<PyObject*>(Py_TYPE(self.ptr())) != cls.ptr()) return false;
-    py::object bound = pyobj::attr(self, PYOBJ_NAME("_format_signature"));
-    return PyMethod_Check(bound.ptr()) && PyMethod_GET_SELF(bound.ptr()) == self.ptr() &&
-           boundary::is_method_named(PyMethod_GET_FUNCTION(bound.ptr()), "_format_signature");
-}
 
 // update_sys_paths or set_workspace since the records were filled: memory is given back. (The
 // records stay exact without it: each is tied to the search path it was filled under.)

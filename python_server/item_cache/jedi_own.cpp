@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "boundary/method_type.h"
 #include "item_cache/library_files.h"
 #include "pyobj/globals.h"
 #include "pyobj/names.h"
@@ -201,6 +202,14 @@ bool jedi_is_own() {
     last.alive = std::move(alive);
     last.own = own;
     return own;
+}
+
+bool bridge_is_own(py::handle self) {
+    py::object cls = pyobj::global(PYOBJ_NAME("LSPBridge"));
+    if (reinterpret_cast<PyObject*>(Py_TYPE(self.ptr())) != cls.ptr()) return false;
+    py::object bound = pyobj::attr(self, PYOBJ_NAME("_format_signature"));
+    return PyMethod_Check(bound.ptr()) && PyMethod_GET_SELF(bound.ptr()) == self.ptr() &&
+           boundary::is_method_named(PyMethod_GET_FUNCTION(bound.ptr()), "_format_signature");
 }
 
 }  // namespace item_cache

@@ -5,10 +5,16 @@
 // a plugin registered with jedi's plugin manager that is not one of jedi's own.
 #pragma once
 
+#include "pyobj/errors.h"
+
 namespace item_cache {
 
 // Checks in full only when a module or class dict of theirs gained, lost or rebound a callable
 // since the last check that passed; otherwise it compares pointers.
 bool jedi_is_own();
+
+// Whether the bridge's item path is the module's own: the exact LSPBridge class of the module,
+// whose _format_signature resolves to the original method (no instance or class override).
+bool bridge_is_own(py::handle self);
 
 }  // namespace item_cache
