@@ -69,8 +69,10 @@ int same_name(PyObject* key, PyObject* name) {
     return PyObject_RichCompareBool(key, name, Py_EQ);
 }
 
-// Bodies running now, on every thread; changed under the GIL, read without it by the exit wait.
+// Bodies running now, on every thread (changed under the GIL, read without it by the exit wait),
+// and this thread's share of them: after a fork only the forking thread is left in the child.
 std::atomic<long> g_running{0};
+thread_local long t_running = 0;
 // Set by close_to_other_threads(): the one thread whose calls still run.
 std::atomic<bool> g_closed{false};
 unsigned long g_open_thread = 0;
@@ -82,8 +84,8 @@ PyObject* run_body(const MethodSpec& spec, PyObject* globals, PyObject* const* b
         return nullptr;
     }
     struct Running {
-        Running() { ++g_running; }
-        ~Running() { --g_running; }
+        Running() { ++g_running, ++t_running; }
+        ~Running() { --g_running, --t_running; }
     } running;
     try {
         pyobj::GlobalsScope scope(globals);
@@ -99,6 +101,8 @@ PyObject* run_body(const MethodSpec& spec, PyObject* globals, PyObject* const* b
 }  // namespace
 
 long calls_running() { return g_running.load(); }
+
+void calls_after_fork_in_child() noexcept { g_running.store(t_running); }
 
 void close_to_other_threads() {
     g_open_thread = PyThread_get_thread_ident();

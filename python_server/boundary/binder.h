@@ -15,6 +15,8 @@ PyObject* bind_and_call(const MethodSpec& spec, PyObject* const* param_names, Py
 
 // The method bodies running now, on every thread (nested calls count each).
 long calls_running();
+// In a child made by fork(): only the forking thread's own calls are left.
+void calls_after_fork_in_child() noexcept;
 
 // With the GIL held, when the interpreter is about to end its other threads: from now on a call
 // made on another thread raises RuntimeError before its body runs, so no thread enters our

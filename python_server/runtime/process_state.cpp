@@ -31,6 +31,7 @@ constexpr std::chrono::milliseconds kExitPoll{2};
 std::vector<std::string>* g_unfinished_files = nullptr;
 
 void in_child_after_fork() noexcept {
+    boundary::calls_after_fork_in_child();
     fresh_jedi_lock_in_child();
     watchdog::after_fork_in_child();
 }

@@ -10,6 +10,7 @@
 //   (boundary/binder.cpp).
 //
 // A child made by fork() has only the forking thread. It gets:
+//   - the count of method calls running that thread's own (the exit waits for that count);
 //   - a fresh, unlocked jedi lock (a warm-up or request thread that held it is not there);
 //   - a fresh watchdog registry, with no thread: the child's first request or pause starts its own;
 //   - the collector pause at the forking thread's own depth, and a pause no thread there is left
