@@ -155,7 +155,8 @@ void add(StopTarget* target) {
 }
 
 void remove(StopTarget* target) {
-    State* st = state();
+    State* st = g_state;
+    if (!st) return;  // a fresh child's state not made yet: nothing registered
     std::lock_guard<std::mutex> lock(st->mutex);
     auto it = std::find(st->targets.begin(), st->targets.end(), target);
     if (it != st->targets.end()) st->targets.erase(it);
