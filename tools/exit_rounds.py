@@ -8,7 +8,8 @@ labels, hover kind and diagnostics, and no error (jedi's documentation of os.pat
 depends on which of posixpath and ntpath its caches met first, exits or not). The budget is off: the exit alone must
 end what runs.
 
-    python tools/exit_rounds.py [--rounds 20] [--seed N] [--check-every 5] [--devhost DIR]
+    python tools/exit_rounds.py [--rounds 20] [--seed N] [--check-every 3] [--kinds completion,...]
+                                [--max-delay 2.5] [--devhost DIR]
 
 Prints one line per failed round and a summary; exits 1 if any round failed.
 """
@@ -106,6 +107,7 @@ def main():
     parser.add_argument("--seed", type=int, default=None)
     parser.add_argument("--check-every", type=int, default=3)
     parser.add_argument("--max-delay", type=float, default=2.5)
+    parser.add_argument("--kinds", default=",".join(KINDS), help="what is in flight, in turn")
     parser.add_argument("--devhost", default=os.environ.get("LSP_BRIDGE_DEVHOST") or os.path.join(ROOT, "devhost"))
     args = parser.parse_args()
     seed = args.seed if args.seed is not None else random.randrange(1 << 30)
@@ -119,7 +121,8 @@ def main():
         for i in range(args.rounds):
             if rng.random() < 0.5:
                 shutil.rmtree(cache, ignore_errors=True)  # half the rounds write the pickles anew
-            kind, delay = KINDS[i % len(KINDS)], rng.uniform(0.0, args.max_delay)
+            kinds = args.kinds.split(",")
+            kind, delay = kinds[i % len(kinds)], rng.uniform(0.0, args.max_delay)
             code = HOST_CODE if rng.random() < 0.5 else 0
             out = run_child(args.devhost, cache, kind, delay, code)
             found = problems_of_exit(out, code) + broken_pickles(cache)
