@@ -4,10 +4,13 @@ baseline. Each run is a fresh process. Reported per run: the peak resident size 
 the baseline's), collections per second, the longest time without one, the share of samples that
 found the first threshold at 0, and the garbage still waiting for a full collection at the end.
 
-    python bench/collector_memory.py [--seconds 12] [--workload mixed|jedi] [--host-batch 100]
+    python bench/collector_memory.py [--seconds 12] [--workload mixed|jedi|long] [--host-batch 100]
 
 Workloads: "mixed" alternates an `os.` completion with a 1,000-line diagnostics request, so two
-threads both wait for the jedi lock and overlap; "jedi" alternates completions and hovers.
+threads both wait for the jedi lock and overlap; "jedi" alternates completions and hovers; "long"
+is one thread of diagnostics requests of --long-lines lines (about 4 s each on two busy cores)
+against a host making garbage as fast as --host-batch lets it (300: about 100 MiB/s), where only
+the watchdog's thread can lift the pause within a request.
 
 Without the pause, the bridge finds in sys.modules a gc module that says the collector is off,
 so it pauses nothing, while CPython's collector (which the host and the libraries imported
@@ -46,7 +49,10 @@ def hide_the_collector_from_the_bridge():
     sys.modules["gc"] = stand_in
 
 
-def workload(bridge, name):
+def workload(bridge, name, long_lines):
+    if name == "long":
+        big = suite_diagnostics.generate(long_lines)
+        return [lambda: bridge.get_diagnostics(big)] * 2
     code = suite_diagnostics.generate(1_000)
     second = {"mixed": lambda: bridge.get_diagnostics(code),
               "jedi": lambda: bridge.get_hover("import os\nos.path.join('a', 'b')\n", 2, 10)}[name]
@@ -63,13 +69,13 @@ def host_garbage(done, batch, made):
         time.sleep(HOST_SLEEP_S)
 
 
-def child(paused, threads, seconds, workload_name, batch):
+def child(paused, threads, seconds, workload_name, batch, long_lines):
     import gc
 
     with common.ready_bridge() as bridge:
         if not paused:
             hide_the_collector_from_the_bridge()
-        requests = workload(bridge, workload_name)
+        requests = workload(bridge, workload_name, long_lines)
         for request in requests:
             request()
         done, made, served, starts, generations = threading.Event(), [0], [0], [], [0, 0, 0]
@@ -113,12 +119,12 @@ def child(paused, threads, seconds, workload_name, batch):
                 "garbage_mib_s": made[0] * node_bytes / MIB / (end - begin)}
 
 
-def run(seconds, workload_name, batch):
+def run(seconds, workload_name, batch, long_lines):
     rows = []
-    for threads in (1, 2):
+    for threads in (1,) if workload_name == "long" else (1, 2):
         for paused in (False, True):
             out = subprocess.run([sys.executable, __file__, "--child", json.dumps(
-                [paused, threads, seconds, workload_name, batch])], capture_output=True, text=True, check=True,
+                [paused, threads, seconds, workload_name, batch, long_lines])], capture_output=True, text=True, check=True,
                 cwd=common.ROOT)
             rows.append(json.loads(out.stdout.strip().splitlines()[-1]))
     return rows
@@ -140,10 +146,11 @@ def main():
         return
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--seconds", type=float, default=12.0)
-    parser.add_argument("--workload", choices=("mixed", "jedi"), default="mixed")
+    parser.add_argument("--workload", choices=("mixed", "jedi", "long"), default="mixed")
     parser.add_argument("--host-batch", type=int, default=100, help="garbage nodes between the host's short sleeps")
+    parser.add_argument("--long-lines", type=int, default=40_000, help="the long workload's file size")
     args = parser.parse_args()
-    report(run(args.seconds, args.workload, args.host_batch))
+    report(run(args.seconds, args.workload, args.host_batch, args.long_lines))
 
 
 if __name__ == "__main__":

@@ -288,3 +288,22 @@ def test_collector_switched_back_on_by_a_dependency_still_does_not_run(bridge, s
     seen.inside = garbage
     bridge.get_diagnostics("import os\n")
     assert runs == [] and gc.get_threshold() == thresholds and gc.isenabled()
+
+
+def test_a_request_holding_the_pause_half_a_second_has_it_lifted_from_the_watchdog(bridge, seen):
+    """No boundary comes during one long request: the watchdog's thread lets CPython collect what
+    is due (here: what the request allocated before it waits)."""
+    requester, collectors, kept = threading.get_ident(), [], []
+
+    def note(phase, info):
+        if phase == "start":
+            collectors.append(threading.get_ident())
+
+    seen.inside = lambda: kept.append([[] for _ in range(5000)]) or time.sleep(1.5)
+    gc.callbacks.append(note)
+    try:
+        assert bridge.get_diagnostics("import os\n")["error"] is None
+    finally:
+        gc.callbacks.remove(note)
+    assert seen == [(True, 0)]
+    assert any(thread != requester for thread in collectors), collectors

@@ -16,6 +16,11 @@
 #                restarts, exits mid-request; one thread, then two) (a fresh seed, printed, unless
 #                BUDGET_SEED is given), under 3.9 and then 3.11. The defaults take about 20
 #                minutes per interpreter.
+#   make test-exit  tests/test_exit.py with EXIT_ROUNDS interpreter exits while a request of each
+#                kind (or the warm-up) runs, each followed by a check of the parser cache and,
+#                every 3 rounds, of later answers in a new process (a fresh seed, printed, unless
+#                EXIT_SEED is given), under 3.9 and then 3.11. The defaults take about 10 minutes
+#                per interpreter.
 
 FUZZ_SCALE ?= 20
 FUZZ_TESTS := tests/test_fuzz_arguments.py tests/test_fuzz_code.py tests/test_fuzz_jedi_answers.py \
@@ -35,11 +40,16 @@ BUDGET_RUN = LSP_BRIDGE_BUDGET_STEPS=$(BUDGET_STEPS) LSP_BRIDGE_BUDGET_SCALE=$(B
 	LSP_BRIDGE_BUDGET_SEED=$(BUDGET_SEED) $(PYTEST_ENV)
 BUDGET_ARGS = tests/test_request_budget.py --timeout=0 -s $(PYTEST_ARGS)
 
+EXIT_ROUNDS ?= 150
+EXIT_SEED ?=
+EXIT_RUN = LSP_BRIDGE_EXIT_ROUNDS=$(EXIT_ROUNDS) LSP_BRIDGE_EXIT_SEED=$(EXIT_SEED) $(PYTEST_ENV)
+EXIT_ARGS = tests/test_exit.py --timeout=0 -s $(PYTEST_ARGS)
+
 CHANGE_RUN = LSP_BRIDGE_CHANGE_STEPS=$(CHANGE_STEPS) LSP_BRIDGE_CHANGE_SEED=$(CHANGE_SEED) $(PYTEST_ENV)
 CHANGE_ARGS = tests/test_item_cache_changes.py --timeout=0 -s $(PYTEST_ARGS)
 
 .PHONY: fuzz fuzz39 fuzz311 soak test-changes test-changes39 test-changes311 test-budget test-budget39 \
-	test-budget311
+	test-budget311 test-exit test-exit39 test-exit311
 
 fuzz: fuzz39 fuzz311
 
@@ -67,3 +77,11 @@ test-budget39: build39
 
 test-budget311: build311
 	$(BUDGET_RUN) $(RUN311) -m pytest $(BUDGET_ARGS)
+
+test-exit: test-exit39 test-exit311
+
+test-exit39: build39
+	$(EXIT_RUN) $(RUN39) -m pytest $(EXIT_ARGS)
+
+test-exit311: build311
+	$(EXIT_RUN) $(RUN311) -m pytest $(EXIT_ARGS)

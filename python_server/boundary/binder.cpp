@@ -1,4 +1,7 @@
 #include "boundary/binder.h"
+
+#include <atomic>
+
 #include "pyobj/globals.h"
 #include "pyobj/ops.h"
 
@@ -55,8 +58,24 @@ int same_name(PyObject* key, PyObject* name) {
     return PyObject_RichCompareBool(key, name, Py_EQ);
 }
 
+// Bodies running now, on every thread (changed under the GIL, read without it by the exit wait),
+// and this thread's share of them: after a fork only the forking thread is left in the child.
+std::atomic<long> g_running{0};
+thread_local long t_running = 0;
+// Set by close_to_other_threads(): the one thread whose calls still run.
+std::atomic<bool> g_closed{false};
+unsigned long g_open_thread = 0;
+
 // Runs the C++ body and turns whatever it throws into a raised Python exception.
 PyObject* run_body(const MethodSpec& spec, PyObject* globals, PyObject* const* bound) noexcept {
+    if (g_closed.load() && PyThread_get_thread_ident() != g_open_thread) {
+        PyErr_SetString(PyExc_RuntimeError, "lsp_bridge: the interpreter is exiting");
+        return nullptr;
+    }
+    struct Running {
+        Running() { ++g_running, ++t_running; }
+        ~Running() { --g_running, --t_running; }
+    } running;
     try {
         pyobj::GlobalsScope scope(globals);
         py::object result = spec.body(bound);
@@ -69,6 +88,15 @@ PyObject* run_body(const MethodSpec& spec, PyObject* globals, PyObject* const* b
 }
 
 }  // namespace
+
+long calls_running() { return g_running.load(); }
+
+void calls_after_fork_in_child() noexcept { g_running.store(t_running); }
+
+void close_to_other_threads() {
+    g_open_thread = PyThread_get_thread_ident();
+    g_closed.store(true);
+}
 
 PyObject* bind_and_call(const MethodSpec& spec, PyObject* const* param_names, PyObject* globals,
                         PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {

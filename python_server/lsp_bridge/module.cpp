@@ -5,6 +5,7 @@
 
 #include "lsp_bridge/module_body.h"
 #include "lsp_bridge/texts.h"
+#include "runtime/process_state.h"
 
 namespace {
 
@@ -86,6 +87,12 @@ int exec_module(PyObject* module) noexcept {
     // On failure the import system drops the half-built module; nothing was recorded yet, so the
     // next import runs the body again from the start.
     if (lsp_bridge::run_module_body(module) < 0) return -1;
+    try {
+        runtime::process::install();
+    } catch (...) {
+        pyobj::set_error_from_current_exception();
+        return -1;
+    }
     Py_INCREF(module);
     g_module = module;
     return 0;

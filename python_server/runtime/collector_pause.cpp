@@ -7,16 +7,17 @@
 #include "pyobj/globals.h"
 #include "pyobj/names.h"
 #include "pyobj/ops.h"
+#include "runtime/stop_watchdog.h"
 
 namespace runtime {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = BudgetClock;
 
-// Paused time after which the next boundary lifts the pause for a moment while other requests
-// run on: the host's garbage waits about this long, or one request if that is longer, for its
-// collection.
+// Paused time after which the pause is lifted for a moment while requests run on (by the next
+// boundary or by the watchdog's thread, whichever comes first): the host's garbage waits about
+// this long for its collection, however long one request runs.
 constexpr Clock::duration kLiftAfter = std::chrono::milliseconds(500);
 
 struct Thresholds {
@@ -63,7 +64,9 @@ void set_thresholds(py::handle gc, const Thresholds& t) {
     pyobj::call_method(gc, PYOBJ_NAME("set_threshold"), py::int_(t.first), py::int_(t.second), py::int_(t.third));
 }
 
-bool overdue() { return g_paused && Clock::now() - g_paused_at > kLiftAfter; }
+bool overdue() { return g_paused && Clock::now() - g_paused_at >= kLiftAfter; }
+
+void settle_now() noexcept;
 
 // A first threshold of 0 stops automatic collection whatever the switch says; gc.disable() would
 // be undone by parso's gc.enable() and would hide the host's own use of the switch.
@@ -77,11 +80,13 @@ void begin(py::handle gc) {
     g_set = set;
     g_host_first = host.first;
     g_paused_at = Clock::now();
+    watchdog::call_at(g_paused_at + kLiftAfter, settle_now);
 }
 
 // Thresholds other than the ones the pause set are the host's own setting, and stand.
 void end(py::handle gc) {
     g_paused = false;
+    watchdog::call_at(Clock::time_point::max(), settle_now);
     Thresholds now = get_thresholds(gc);
     if (now == g_set) set_thresholds(gc, {g_host_first, now.second, now.third});
 }
@@ -109,43 +114,16 @@ void settle(py::handle gc) {
 // Nothing to do at a boundary: the common case of a request inside a pause still young.
 bool in_line() { return g_depth > 0 ? g_paused && !overdue() : !g_paused; }
 
-// Runs `settle` with the gc module, unless another thread is at it. Never throws: a failure is
-// reported as unraisable (sys.unraisablehook), and an error indicator already set is kept (a
-// collection does not start while one is set).
+// Runs `settle` with the gc module, unless another thread is at it: at a boundary, and on the
+// watchdog's thread when a pause reaches kLiftAfter. Never throws: a failure is reported as
+// unraisable (sys.unraisablehook), and an error indicator already set is kept aside meanwhile (a
+// collection does not start while one is set) and restored.
 void settle_now() noexcept {
     // Without the GIL only on the way out of a thread the finalizing interpreter is ending.
     if (g_busy || in_line() || (_Py_IsFinalizing() && !PyGILState_Check())) return;
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
+    py::error_scope kept;
     try {
         settle(pyobj::import(PYOBJ_NAME("gc")));
-    } catch (...) {
-        pyobj::set_error_from_current_exception();
-        PyErr_WriteUnraisable(nullptr);
-    }
-    PyErr_Restore(type, value, traceback);
-}
-
-// A child forked while other threads were in requests would keep their depth, and so the pause,
-// for good: the child starts from the forking thread's own depth.
-PyObject* after_fork_in_child(PyObject*, PyObject*) noexcept {
-    g_depth = t_depth;
-    g_busy = t_busy;
-    settle_now();
-    Py_RETURN_NONE;
-}
-
-PyMethodDef after_fork_def = {"_lsp_bridge_collector_after_fork", after_fork_in_child, METH_NOARGS, nullptr};
-
-// os.register_at_fork(after_in_child=...), once per process; without it only a fork made
-// mid-request is affected, so a failure is reported and the requests go on.
-void register_fork_hook() noexcept {
-    static bool registered = false;
-    if (registered) return;
-    registered = true;
-    try {
-        py::object hook = pyobj::steal(PyCFunction_New(&after_fork_def, nullptr));
-        pyobj::steal(PyImport_ImportModule("os")).attr("register_at_fork")(py::arg("after_in_child") = hook);
     } catch (...) {
         pyobj::set_error_from_current_exception();
         PyErr_WriteUnraisable(nullptr);
@@ -154,10 +132,15 @@ void register_fork_hook() noexcept {
 
 }  // namespace
 
+void collector_after_fork_in_child() noexcept {
+    g_depth = t_depth;
+    g_busy = t_busy;
+    settle_now();
+}
+
 CollectorPause::CollectorPause() {
     ++t_depth;
     ++g_depth;
-    register_fork_hook();
     settle_now();
 }
 

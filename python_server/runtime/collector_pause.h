@@ -16,8 +16,9 @@ namespace runtime {
 // - the last request out gives the host its first threshold back, but only if the thresholds are
 //   still the ones the pause set: a gc.set_threshold() the host made meanwhile stays in force, as
 //   does a gc.disable();
-// - a boundary that finds the pause in force for longer than half a second lifts it for a moment
-//   and lets CPython collect, so requests that keep overlapping cannot starve the host's garbage.
+// - a pause in force for half a second is lifted for a moment and CPython lets collect, by the
+//   next boundary or by the watchdog's thread (stop_watchdog.h) if none comes, so neither requests
+//   that keep overlapping nor one long request can starve the host's garbage.
 // Never raises: if the collector cannot be read or changed, the request runs with it as it is.
 class CollectorPause {
 public:
@@ -26,5 +27,9 @@ public:
     CollectorPause(const CollectorPause&) = delete;
     CollectorPause& operator=(const CollectorPause&) = delete;
 };
+
+// process_state.cpp, in a child made by fork(): the child has only the forking thread, so the
+// depth is that thread's own, and a pause no thread there is left to end is ended.
+void collector_after_fork_in_child() noexcept;
 
 }  // namespace runtime

@@ -6,6 +6,12 @@
 
 namespace runtime {
 
+// process_state.cpp: made at the module's start, never destroyed (a daemon thread may hold it
+// while the process exits); a child made by fork() gets a fresh, unlocked one, since the thread
+// that held it is not in the child.
+void make_jedi_lock();
+void fresh_jedi_lock_in_child() noexcept;
+
 class JediLock {
 public:
     JediLock();

@@ -80,7 +80,7 @@ void set_armed(StopTarget* t, bool armed) {
 
 }  // namespace
 
-RequestBudget::RequestBudget() {
+RequestBudget::RequestBudget(Timing timing) {
     if (t_in_request) {
         // A request inside another: it runs on the outer clock, and its own preamble (a sync)
         // is no stoppable work even if the outer request called it from a section.
@@ -92,14 +92,14 @@ RequestBudget::RequestBudget() {
     }
     t_in_request = true;
     owner_ = true;
-    double seconds = budget_seconds();
-    if (seconds <= 0) return;
+    double seconds = timing == untimed ? 0 : budget_seconds();
     slot_ = std::make_unique<StopTarget>();
     slot_->thread_id = PyThread_get_thread_ident();
     slot_->thread_state = PyThreadState_Get();
     slot_->seconds = seconds;
-    slot_->deadline = BudgetClock::now() + std::chrono::duration_cast<BudgetClock::duration>(
-                                               std::chrono::duration<double>(seconds));
+    slot_->deadline = seconds <= 0 ? BudgetClock::time_point::max()
+                                   : BudgetClock::now() + std::chrono::duration_cast<BudgetClock::duration>(
+                                                              std::chrono::duration<double>(seconds));
     try {
         watchdog::add(slot_.get());
     } catch (...) {
@@ -131,13 +131,18 @@ PyObject* RequestBudget::caught() const {
 }
 
 py::str RequestBudget::error_text(const py::error_already_set& e) const {
-    if (slot_ && e.matches(watchdog::stop_type())) return budget_text(slot_->seconds);
+    if (slot_ && e.matches(watchdog::stop_type())) {
+        if (slot_->seconds <= 0 || watchdog::exiting()) return py::str("Request stopped: the interpreter is exiting");
+        return budget_text(slot_->seconds);
+    }
     return pyobj::error_text(e);
 }
 
 BudgetClock::time_point request_deadline() {
     return t_target ? t_target->deadline : BudgetClock::time_point::max();
 }
+
+bool stop_for_exit() { return t_target && watchdog::exiting(); }
 
 void raise_out_of_time() {
     PyErr_SetNone(watchdog::stop_type());
@@ -146,7 +151,7 @@ void raise_out_of_time() {
 
 StopSection::StopSection() {
     if (!t_target || t_target->armed.load(std::memory_order_relaxed)) return;  // none, or nested
-    if (BudgetClock::now() >= t_target->deadline) raise_out_of_time();
+    if (BudgetClock::now() >= t_target->deadline || watchdog::exiting()) raise_out_of_time();
     t_target->base_depth = stop_rules::depth(PyThreadState_Get());
     set_armed(t_target, true);
     owner_ = true;

@@ -15,23 +15,25 @@
 namespace runtime {
 
 // The budget of the request running on this thread. The outermost request on a thread owns it
-// (a request called from inside another runs on the outer one's clock); a budget of 0 leaves
-// the request exactly as it would be without one.
+// (a request called from inside another runs on the outer one's clock). The owner is stoppable
+// with a budget or without: the interpreter's exit stops every request (process_state.h), and a
+// request without a budget (0, or the warm-up's `untimed`) is stopped by nothing else.
 class RequestBudget {
 public:
-    RequestBudget();
+    enum Timing { from_environment, untimed };
+    explicit RequestBudget(Timing timing = from_environment);
     ~RequestBudget();
     RequestBudget(const RequestBudget&) = delete;
     RequestBudget& operator=(const RequestBudget&) = delete;
 
     // What the request's answer catches: Exception, and the stop when this budget owns it.
     PyObject* caught() const;
-    // The error text of a failed request: "Request ran out of time (budget: N s)" for the stop,
-    // else pyobj::error_text(e).
+    // The error text of a failed request: "Request ran out of time (budget: N s)" for the stop
+    // (or "Request stopped: the interpreter is exiting"), else pyobj::error_text(e).
     py::str error_text(const py::error_already_set& e) const;
 
 private:
-    std::unique_ptr<StopTarget> slot_;  // null: not the owner, or no budget
+    std::unique_ptr<StopTarget> slot_;  // null: not the owner
     bool owner_ = false;           // the outermost request on this thread
     bool nested_disarmed_ = false;  // a request inside a section: the section is armed again after it
 };
@@ -42,6 +44,9 @@ BudgetClock::time_point request_deadline();
 // Raises the stop now (the budget ran out before the work began): the request answers its
 // ordinary error result.
 [[noreturn]] void raise_out_of_time();
+
+// This thread's request (or warm-up) is to stop at once: the interpreter is exiting.
+bool stop_for_exit();
 
 // Marks this thread stoppable while it lives, under the GIL; raises the stop at once if the
 // deadline has passed. Sections nest; the outermost one arms and disarms.

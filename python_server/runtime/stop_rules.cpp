@@ -5,6 +5,8 @@
 #include <signal.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "pyobj/globals.h"
 #include "pyobj/names.h"
@@ -108,13 +110,19 @@ void drop_parsed_tree(const Frame& f) {
     if (!trees.is_none()) trees.attr("pop")(path, py::none());
 }
 
+// The file parso's _save_to_file_system writes, or a null object.
+py::object cache_file_of(const Frame& f) {
+    py::object hashed = f.local("hashed_grammar"), path = f.local("path"), cache_path = f.local("cache_path");
+    if (!hashed || !path) return py::object();
+    py::module_ cache = py::module_::import("parso.cache");
+    return cache.attr("_get_hashed_path")(hashed, path, py::arg("cache_path") = cache_path);
+}
+
 // parso's disk cache: the pickle is written into its final name, so an interrupted write leaves
 // a truncated file that every later load fails on.
 void remove_cache_file(const Frame& f) {
-    py::object hashed = f.local("hashed_grammar"), path = f.local("path"), cache_path = f.local("cache_path");
-    if (!hashed || !path) return;
-    py::module_ cache = py::module_::import("parso.cache");
-    py::object file = cache.attr("_get_hashed_path")(hashed, path, py::arg("cache_path") = cache_path);
+    py::object file = cache_file_of(f);
+    if (!file) return;
     pyobj::suppress(PyExc_OSError, [&] { py::module_::import("os").attr("unlink")(file); });
 }
 
@@ -238,6 +246,31 @@ void undo(py::handle trace) {
         pyobj::suppress(PyExc_Exception, [&] { next = tb.attr("tb_next"); });
         tb = next;
     }
+}
+
+std::vector<std::string> remove_files_being_written() {
+    std::vector<std::string> removed;
+    PyInterpreterState* interp = PyThreadState_GetInterpreter(PyThreadState_Get());
+    for (PyThreadState* t = PyInterpreterState_ThreadHead(interp); t; t = PyThreadState_Next(t)) {
+        for (py::object frame = top_frame(t); frame; frame = back(frame)) {
+            py::object code = code_of(frame);
+            if (!at(reinterpret_cast<PyCodeObject*>(code.ptr()), "/parso/cache.py", "_save_to_file_system")) continue;
+            pyobj::except_exception(
+                [&] {
+                    Frame f{frame.attr("f_locals")};
+                    py::object file = PyDict_Check(f.locals.ptr()) ? cache_file_of(f) : py::object();
+                    if (!file) return;
+                    py::bytes name = py::module_::import("os").attr("fsencode")(file);
+                    removed.emplace_back(name);
+                    pyobj::suppress(PyExc_OSError, [&] { py::module_::import("os").attr("unlink")(file); });
+                },
+                [&](py::error_already_set& e) {
+                    e.restore();
+                    report("lsp_bridge: removing a parser cache file at exit");
+                });
+        }
+    }
+    return removed;
 }
 
 }  // namespace stop_rules

@@ -5,6 +5,9 @@
 // table of places matched by one frame matcher (stop_rules.cpp).
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "pyobj/errors.h"
 
 namespace runtime {
@@ -27,6 +30,12 @@ void on_fired(PyThreadState* thread, int base_depth);
 // traceback (may be None). Never raises: a clean-up that fails is reported to
 // sys.unraisablehook and the next one runs.
 void undo(py::handle trace);
+
+// At the interpreter's exit, with the GIL held: removes every parso cache file that a thread is
+// still writing (a frame in parso's _save_to_file_system), since the finalizer may end the thread
+// before the file is whole; returns their names (file system encoding) for a last removal once
+// no thread can run Python any more. Never raises.
+std::vector<std::string> remove_files_being_written();
 
 }  // namespace stop_rules
 }  // namespace runtime

@@ -1,7 +1,5 @@
 #include "runtime/stop_watchdog.h"
 
-#include <pthread.h>
-
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
@@ -10,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "pyobj/gil.h"
 #include "pyobj/names.h"
 #include "runtime/stop_rules.h"
 
@@ -32,30 +31,27 @@ constexpr milliseconds kRefire{200};
 // this belongs to a thread that never started.
 constexpr milliseconds kShadowLimit{100};
 
-// Everything but `targets` order is guarded by `mutex`; `fired` and firing need the GIL too. A
-// child made by fork() gets a fresh State: the parent's watchdog thread is not in it, and its
-// mutex may have been held at the fork.
+// Everything is guarded by `mutex`; `fired` and firing need the GIL too. A child made by fork()
+// gets a fresh State (process_state.h).
 struct State {
     std::mutex mutex;
     std::condition_variable cv;
     std::vector<StopTarget*> targets;
+    BudgetClock::time_point task_at = BudgetClock::time_point::max();
+    void (*task)() noexcept = nullptr;
     bool started = false;   // the thread runs (or ran)
-    bool stopping = false;  // the exit functions asked it to end
+    bool stopping = false;  // end() asked it to end
     bool done = false;      // it ended and will not touch Python again
 };
 
 State* g_state = nullptr;
-// The interpreter's exit functions ran: no watchdog again in this process.
+// end() ran: no watchdog again in this process.
 bool g_finished = false;
-
-void fresh_state_in_child() noexcept { g_state = new (std::nothrow) State; }
+// stop_every_request() ran.
+std::atomic<bool> g_exiting{false};
 
 State* state() {
-    static const bool ready = [] {
-        g_state = new State;
-        return pthread_atfork(nullptr, nullptr, fresh_state_in_child) == 0;
-    }();
-    static_cast<void>(ready);
+    if (!g_state) g_state = new State;  // under the GIL; never freed: a daemon thread may use it at exit
     return g_state;
 }
 
@@ -112,8 +108,8 @@ void fire_due(State& st, BudgetClock::time_point now) {
 }
 
 bool any_due(const State& st, BudgetClock::time_point now, BudgetClock::time_point& next) {
-    next = BudgetClock::time_point::max();
-    bool due = false;
+    next = st.task_at;
+    bool due = st.task_at <= now;
     for (const StopTarget* t : st.targets) {
         if (t->next_try <= now) due = true;
         next = std::min(next, t->next_try);
@@ -133,9 +129,15 @@ void run(State* st) noexcept {
             }
             continue;
         }
+        void (*task)() noexcept = nullptr;
+        if (st->task_at <= now) {
+            task = st->task;
+            st->task_at = BudgetClock::time_point::max();
+        }
         // The GIL before the mutex, as the request threads take them.
         lock.unlock();
-        PyGILState_STATE gil = PyGILState_Ensure();
+        PyGILState_STATE gil = pyobj::ensure_gil();
+        if (task) task();  // without the mutex: it may set the next task
         lock.lock();
         if (!st->stopping) {
             py::error_scope clean;  // this thread's own error state stays as it was
@@ -149,39 +151,7 @@ void run(State* st) noexcept {
     st->cv.notify_all();
 }
 
-// An exit function: ends the watchdog while the interpreter can still give it the GIL (after
-// Py_Finalize, taking the GIL from a foreign thread crashes). The GIL is released meanwhile, so
-// a watchdog waiting for it can finish.
-PyObject* stop_at_exit(PyObject*, PyObject*) noexcept {
-    g_finished = true;
-    State* st = g_state;
-    if (st) {
-        Py_BEGIN_ALLOW_THREADS
-        {
-            std::unique_lock<std::mutex> lock(st->mutex);
-            st->stopping = true;
-            st->cv.notify_all();
-            if (st->started) st->cv.wait(lock, [st] { return st->done; });
-        }
-        Py_END_ALLOW_THREADS
-    }
-    Py_RETURN_NONE;
-}
-
-PyMethodDef g_stop_at_exit_def = {"_stop_request_watchdog", stop_at_exit, METH_NOARGS, nullptr};
-
-// atexit.register(the exit function), once per process; false if it could not be registered.
-bool register_exit_once() {
-    static bool registered = false;
-    if (registered) return true;
-    py::object fn = pyobj::steal(PyCFunction_New(&g_stop_at_exit_def, nullptr));
-    py::object atexit = pyobj::steal(PyImport_ImportModule("atexit"));
-    atexit.attr("register")(fn);
-    registered = true;
-    return true;
-}
-
-// Under the mutex, after register_exit_once() succeeded.
+// Under the mutex.
 void start_if_needed(State& st) {
     if (st.started || g_finished) return;
     try {
@@ -213,15 +183,10 @@ void add(StopTarget* target) {
         g_noop_code = pyobj::steal(Py_CompileString("None", "<lsp_bridge: stop withdrawn>", Py_eval_input)).release().ptr();
     }
     State* st = state();
-    if (!st) return;
-    // Before the mutex: it runs Python code, which may let other threads run. A failure leaves
-    // the budget to the section starts and the lock wait; the request itself runs on.
-    bool can_start = false;
-    pyobj::suppress(PyExc_Exception, [&] { can_start = register_exit_once(); });
     std::lock_guard<std::mutex> lock(st->mutex);
-    target->next_try = target->deadline;
+    target->next_try = g_exiting.load() ? BudgetClock::now() : target->deadline;
     st->targets.push_back(target);
-    if (can_start) start_if_needed(*st);
+    start_if_needed(*st);
     st->cv.notify_all();
 }
 
@@ -249,12 +214,45 @@ void withdraw(StopTarget& target) {
 }
 
 void remove(StopTarget* target) {
-    State* st = state();
-    if (!st) return;
+    State* st = g_state;
+    if (!st) return;  // a fresh child's state not made yet: nothing registered
     std::lock_guard<std::mutex> lock(st->mutex);
     auto it = std::find(st->targets.begin(), st->targets.end(), target);
     if (it != st->targets.end()) st->targets.erase(it);
 }
+
+void call_at(BudgetClock::time_point when, void (*task)() noexcept) {
+    State* st = state();
+    std::lock_guard<std::mutex> lock(st->mutex);
+    st->task_at = when;
+    st->task = task;
+    if (when != BudgetClock::time_point::max()) start_if_needed(*st);
+    st->cv.notify_all();
+}
+
+bool exiting() { return g_exiting.load(); }
+
+void stop_every_request() {
+    State* st = state();
+    std::lock_guard<std::mutex> lock(st->mutex);
+    g_exiting.store(true);
+    for (StopTarget* t : st->targets) t->next_try = BudgetClock::now();
+    st->cv.notify_all();
+}
+
+// The GIL is released while it waits, so a watchdog waiting for it can finish.
+void end() {
+    g_finished = true;
+    State* st = state();
+    pyobj::without_gil([st] {
+        std::unique_lock<std::mutex> lock(st->mutex);
+        st->stopping = true;
+        st->cv.notify_all();
+        if (st->started) st->cv.wait(lock, [st] { return st->done; });
+    });
+}
+
+void after_fork_in_child() noexcept { g_state = new (std::nothrow) State; }
 
 }  // namespace watchdog
 }  // namespace runtime

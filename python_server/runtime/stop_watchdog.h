@@ -1,5 +1,5 @@
 // The watchdog that stops a request past its deadline: one C++ thread, started with the first
-// request that has a budget, that sleeps until the earliest deadline and then, holding the GIL,
+// request (budget or not) or collector pause, that sleeps until the earliest deadline and then, holding the GIL,
 // raises the stop in the request's own thread (PyThreadState_SetAsyncExc) if that thread is
 // inside a stoppable section and not at a place where an exception would leave the interpreter
 // half-changed (stop_rules.h); otherwise it looks again a few milliseconds later.
@@ -34,8 +34,9 @@ namespace watchdog {
 // parso, pyflakes or our own code takes it. Made once, in no module's or class's dict.
 PyObject* stop_type();
 
-// With the GIL held. `add` starts the watchdog if it is not running (never after the
-// interpreter's exit functions stopped it); `remove` is a no-op for a target it does not hold.
+// With the GIL held. `add` starts the watchdog if it is not running (never after end());
+// `remove` is a no-op for a target it does not hold. Every owner request is a target, with a
+// budget or without (deadline max): the interpreter's exit stops them all.
 void add(StopTarget* target);
 void remove(StopTarget* target);
 
@@ -47,6 +48,22 @@ void remove(StopTarget* target);
 // eval-breaker points meanwhile (3.11: its bytecode runs 2.3 times slower). The error in flight
 // stays as it was. Never raises.
 void withdraw(StopTarget& target);
+
+// With the GIL held: runs `task` on the watchdog's thread, under the GIL, at `when`. One task at
+// a time: a later call replaces it; BudgetClock::time_point::max() cancels it.
+void call_at(BudgetClock::time_point when, void (*task)() noexcept);
+
+// The interpreter's exit has begun (process_state.h): every target is stopped as soon as it is
+// armed at a safe place, and a section that begins from now on raises the stop at once.
+bool exiting();
+
+// For process_state.cpp only. stop_every_request: with the GIL held, begins the exit. end: with
+// the GIL held (released while it waits), ends the thread for good, so that it never asks for the
+// GIL once the interpreter finalizes. after_fork_in_child: a fresh state (the thread is not in
+// the child, and the mutex may have been held); it allocates nothing that can fail loudly.
+void stop_every_request();
+void end();
+void after_fork_in_child() noexcept;
 
 }  // namespace watchdog
 }  // namespace runtime
