@@ -26,7 +26,6 @@ struct FileState {
         return size == o.size && mtime_ns == o.mtime_ns && ctime_ns == o.ctime_ns && ino == o.ino && dev == o.dev &&
                is_dir == o.is_dir;
     }
-    bool operator!=(const FileState& o) const { return !(*this == o); }
     // The last moment it changed.
     int64_t changed_ns() const { return mtime_ns > ctime_ns ? mtime_ns : ctime_ns; }
 };
