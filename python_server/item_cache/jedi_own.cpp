@@ -2,6 +2,8 @@
 
 #include <cstring>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "boundary/method_type.h"
@@ -86,11 +88,7 @@ public:
                 const char* module = name && PyUnicode_Check(name.ptr()) ? PyUnicode_AsUTF8(name.ptr()) : nullptr;
                 return module && starts_with(module, "namedtuple_");
             }
-            std::string path = normalised_path(file);
-            for (const std::string& root : roots_) {
-                if (is_under(path, root)) return true;
-            }
-            return false;
+            return in_roots(file, text);
         }
         // Built-in functions, typing's constructs and jedi's own callable objects.
         if (PyCFunction_Check(value.ptr())) return true;
@@ -100,7 +98,23 @@ public:
     }
 
 private:
+    // A code object's file lies under one of the roots. Thousands of functions share a few hundred
+    // files, so an absolute name's answer is kept (it depends on nothing else); a relative one
+    // depends on the working directory and is worked out each time.
+    bool in_roots(py::handle file, const char* text) const {
+        if (text[0] == '/') {
+            auto known = files_.find(text);
+            if (known != files_.end()) return known->second;
+        }
+        std::string path = normalised_path(file);
+        bool under = false;
+        for (const std::string& root : roots_) under = under || is_under(path, root);
+        if (text[0] == '/') files_.emplace(text, under);
+        return under;
+    }
+
     std::vector<std::string> roots_;
+    mutable std::unordered_map<std::string, bool> files_;
 };
 
 // The dicts to watch: every loaded module of jedi's and parso's, and the classes they define.
@@ -162,6 +176,10 @@ struct Verified {
     std::vector<PyObject*> dicts, callables;
     py::list alive;  // holds them, so that an address seen again is the same object
     bool own = false;
+    // Every value that passed a check, held like those above: a dict that changed is checked in
+    // its new values only, and a process that imports a module now and then pays only for it.
+    std::unordered_set<PyObject*> passed;
+    py::list passed_alive;
 };
 
 Verified& verified() {
@@ -190,9 +208,21 @@ bool jedi_is_own() {
     std::vector<PyObject*> dicts;
     collect_dicts(dicts);
     collect_callables(dicts, callables);
+    if (callables == last.callables) {
+        last.modules = module_count();
+        return last.own;
+    }
+    // Rebinding back and forth must not grow the memo without bound.
+    if (last.passed.size() > 2 * callables.size() + 4096) {
+        last.passed.clear();
+        last.passed_alive = py::list();
+    }
     bool own = true;
     for (PyObject* value : callables) {
+        if (last.passed.count(value)) continue;
         if (!(own = checker->own(value))) break;
+        last.passed.insert(value);
+        last.passed_alive.append(py::handle(value));
     }
     py::list alive;
     for (PyObject* value : callables) alive.append(py::handle(value));  // the dicts are among them

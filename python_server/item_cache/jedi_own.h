@@ -9,8 +9,8 @@
 
 namespace item_cache {
 
-// Checks in full only when a module or class dict of theirs gained, lost or rebound a callable
-// since the last check that passed; otherwise it compares pointers.
+// Compares pointers while no module or class dict of theirs gained, lost or rebound a callable
+// since the last check; otherwise checks only the values that never passed one.
 bool jedi_is_own();
 
 // Whether the bridge's item path is the module's own: the exact LSPBridge class of the module,
