@@ -229,14 +229,10 @@ private:
         if (!record) return py::object();
         py::object tree_name = attr(name, PYOBJ_NAME("tree_name"));
         if (tree_name.is_none()) return py::object();
+        // An imported name is kept like any other: its answers come from the modules the import
+        // reaches, and the request loaded those, so they are among the entry's dependencies.
         py::object definition = pyobj::call_method(tree_name, PYOBJ_NAME("get_definition"));
         if (definition.is_none()) return py::object();
-        // An imported name's answers come from another module.
-        py::object definition_type = attr(definition, PYOBJ_NAME("type"));
-        if (pyobj::equals(definition_type, PYOBJ_NAME("import_from")) ||
-            pyobj::equals(definition_type, PYOBJ_NAME("import_name"))) {
-            return py::object();
-        }
         py::object position = attr(tree_name, PYOBJ_NAME("start_pos"));
         py::object text = attr(tree_name, PYOBJ_NAME("value"));
         if (!PyTuple_CheckExact(position.ptr()) || PyTuple_GET_SIZE(position.ptr()) != 2 ||
