@@ -392,10 +392,15 @@ CLASSES = {
     "c4-search-folder-added-by-library-code": "ask:pathy add:extra/extramod.py ask:pathy",
     "c5-host-plugin": "ask:child plugin ask:child",
 }
+# Steps over function items (child.run, stubpkg.helper, the ops) again with every item made by the
+# plain calls: there the cache alone is compared with them, above it is the cache with the one-list
+# signatures, so a difference in only one of the two is that path's.
+PLAIN_SIGNATURES = {f"plain-{name}": steps for name, steps in {**SCENARIOS, **CLASSES}.items()
+                    if name in ("1-base-edited", "1-stub-private-submodule-edited", "c1-jedi-limit-within-a-request")}
 CHANGES = [("edit", VARYING), ("in-place", VARYING), ("upgrade", [None]), ("sync", ["add", "add", "remove"]),
            ("paths", ["lib", "alt"]), ("unsaved", list(UNSAVED)), ("restart", [None])]
 HOSTILE_STORES = ["symlink", "foreign-owner", "world-writable", "directory-for-a-file"]
-LIBRARIES = list(SCENARIOS) + list(CLASSES) + ["random", "2-bridges", "5-race", "7-fifo"] + [f"8-{c}" for c in HOSTILE_STORES]
+LIBRARIES = list(SCENARIOS) + list(CLASSES) + list(PLAIN_SIGNATURES) + ["random", "2-bridges", "5-race", "7-fifo"] + [f"8-{c}" for c in HOSTILE_STORES]
 
 
 def random_steps(rng, count):
@@ -443,6 +448,12 @@ def test_fault(session, name):
 @pytest.mark.parametrize("name", list(CLASSES))
 def test_class(session, name):
     session(name).run(parse_steps(CLASSES[name]))
+
+
+@pytest.mark.parametrize("name", list(PLAIN_SIGNATURES))
+def test_with_plain_signatures(session, monkeypatch, name):
+    monkeypatch.setenv("LSP_BRIDGE_PLAIN_SIGNATURES", "1")
+    session(name).run(parse_steps(PLAIN_SIGNATURES[name]))
 
 
 def test_random_changes(session):

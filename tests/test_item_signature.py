@@ -101,9 +101,13 @@ def test_wrapped_jedi_method_still_sees_every_call(bridge, logs, monkeypatch, ow
     assert {label for label, c in got.items() if c["kind"] == 1} <= set(calls)
 
 
-def test_own_jedi_builds_function_items_without_docstring(bridge, logs):
+@pytest.mark.parametrize("plain", [False, True])
+def test_own_jedi_builds_function_items_without_docstring(bridge, logs, monkeypatch, plain):
     """With jedi as shipped, a function item's documentation no longer runs docstring() (a
-    profile hook watches it, leaving jedi's classes as they are)."""
+    profile hook watches it, leaving jedi's classes as they are), unless the test switch asks
+    for the plain calls."""
+    if plain:
+        monkeypatch.setenv("LSP_BRIDGE_PLAIN_SIGNATURES", "1")
     seen, target = [], jedi.api.classes.Completion.docstring.__code__
 
     def profile(frame, event, arg):
@@ -116,4 +120,4 @@ def test_own_jedi_builds_function_items_without_docstring(bridge, logs):
     finally:
         sys.setprofile(None)
     functions = {label for label, c in got.items() if c["kind"] == 1}
-    assert functions == {"run", "plain", "go"} and not functions & set(seen)
+    assert functions == {"run", "plain", "go"} and (functions <= set(seen) if plain else not functions & set(seen))

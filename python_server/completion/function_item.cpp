@@ -1,5 +1,7 @@
 #include "completion/function_item.h"
 
+#include <cstdlib>
+
 #include "item_cache/jedi_own.h"
 #include "pyobj/calls.h"
 #include "pyobj/globals.h"
@@ -27,6 +29,14 @@ py::object cut_at_parenthesis(py::handle text) {
 
 bool is_str(py::handle value) { return PyUnicode_CheckExact(value.ptr()); }
 
+// LSP_BRIDGE_PLAIN_SIGNATURES set to anything non-empty keeps every item on the plain calls: a
+// switch for tests, which compare the two paths. Read at each request, as os.environ writes
+// through to the C environment.
+bool plain_calls_asked() {
+    const char* value = std::getenv("LSP_BRIDGE_PLAIN_SIGNATURES");
+    return value && *value;
+}
+
 }  // namespace
 
 struct OneSignatureList::Types {
@@ -38,7 +48,7 @@ OneSignatureList::OneSignatureList(py::handle self) : outer_(current()) {
     // Any failure here only means the plain calls for this request.
     pyobj::except_exception(
         [&] {
-            if (!item_cache::bridge_is_own(self) || !item_cache::jedi_is_own()) return;
+            if (plain_calls_asked() || !item_cache::bridge_is_own(self) || !item_cache::jedi_is_own()) return;
             auto* types = new Types;
             types->completion = attr(pyobj::import(PYOBJ_NAME("jedi.api.classes")), PYOBJ_NAME("Completion"));
             types->import_name = attr(pyobj::import(PYOBJ_NAME("jedi.inference.names")), PYOBJ_NAME("ImportName"));

@@ -9,7 +9,8 @@ namespace completion {
 
 // The items made while it lives (one request's, on this thread) may take their function parts
 // from one list - when the bridge's formatter and jedi's classes are their own, so that no
-// wrapper of theirs misses a call it would see. Anywhere else the items make the plain calls.
+// wrapper of theirs misses a call it would see. Anywhere else the items make the plain calls, and
+// so do all items while LSP_BRIDGE_PLAIN_SIGNATURES is set (for tests that compare the two).
 class OneSignatureList {
 public:
     explicit OneSignatureList(py::handle self);
