@@ -392,9 +392,8 @@ CLASSES = {
     "c4-search-folder-added-by-library-code": "ask:pathy add:extra/extramod.py ask:pathy",
     "c5-host-plugin": "ask:child plugin ask:child",
 }
-# Steps over function items (child.run, stubpkg.helper, the ops) again with every item made by the
-# plain calls: there the cache alone is compared with them, above it is the cache with the one-list
-# signatures, so a difference in only one of the two is that path's.
+# Steps over function items again, all made by the plain calls: the cache alone against them, so a
+# difference only above (the cache with one-list signatures) is the function items' own.
 PLAIN_SIGNATURES = {f"plain-{name}": steps for name, steps in {**SCENARIOS, **CLASSES}.items()
                     if name in ("1-base-edited", "1-stub-private-submodule-edited", "c1-jedi-limit-within-a-request")}
 CHANGES = [("edit", VARYING), ("in-place", VARYING), ("upgrade", [None]), ("sync", ["add", "add", "remove"]),

@@ -104,10 +104,8 @@ def test_wrapped_jedi_method_still_sees_every_call(bridge, logs, monkeypatch, ow
 @pytest.mark.parametrize("plain", [False, True])
 def test_own_jedi_builds_function_items_without_docstring(bridge, logs, monkeypatch, plain):
     """With jedi as shipped, a function item's documentation no longer runs docstring() (a
-    profile hook watches it, leaving jedi's classes as they are), unless the test switch asks
-    for the plain calls."""
-    if plain:
-        monkeypatch.setenv("LSP_BRIDGE_PLAIN_SIGNATURES", "1")
+    profile hook watches it, leaving jedi's classes as they are); the test switch brings it back."""
+    monkeypatch.setenv("LSP_BRIDGE_PLAIN_SIGNATURES", "1" if plain else "")
     seen, target = [], jedi.api.classes.Completion.docstring.__code__
 
     def profile(frame, event, arg):
