@@ -236,7 +236,10 @@ std::string settings_text() {
         return v.is_none() || PyBool_Check(v.ptr()) || PyLong_CheckExact(v.ptr()) || PyFloat_CheckExact(v.ptr()) || is_str(v);
     };
     for (auto item : values) {
-        if (!is_str(item.first) || utf8(item.first).rfind('_', 0) == 0) continue;
+        // Case folding is read when a list is served; every other setting may change the list.
+        if (!is_str(item.first) || utf8(item.first).rfind('_', 0) == 0 || utf8(item.first) == "case_insensitive_completion") {
+            continue;
+        }
         py::handle v = item.second;
         if (PyModule_Check(v.ptr()) || PyCallable_Check(v.ptr())) continue;
         bool ok = plain(v);
@@ -271,7 +274,7 @@ Snapshot* take_snapshot() {
     auto* s = new Snapshot;
     for (Name* module : {&PYOBJ_NAME("jedi.api.completion"), &PYOBJ_NAME("jedi.api.helpers")}) {
         py::object d = attr(import(*module), PYOBJ_NAME("__dict__"));
-        s->dicts.emplace_back(d, py::dict(d));
+        s->dicts.emplace_back(d, py::reinterpret_steal<py::dict>(pyobj::check(PyDict_Copy(d.ptr()))));
     }
     s->complete = script_complete();
     return s;

@@ -30,7 +30,7 @@ struct Site {
 // one or whose list may depend on more than its description). Raises on anything unexpected.
 std::optional<Site> site_of(py::handle script, py::handle line, py::handle column, const LibraryFiles& library);
 
-// jedi.settings' public values, as text.
+// jedi.settings' public values but case folding (read when a list is served), as text.
 std::string settings_text();
 
 // The code a served list skips is jedi's own as at the first look: jedi.Script.complete and the
