@@ -70,14 +70,7 @@ public:
             std::optional<std::string> as =
                 of ? a_class(call_method(v, PYOBJ_NAME("get_annotated_class_object")), depth + 1) : std::nullopt;
             if (!as) return std::nullopt;
-            // jedi follows `return getattr(obj, name)` in such a class for more names.
-            if (!pyobj::truthy(call_method(v, PYOBJ_NAME("is_stub")))) {
-                for (Name* slot : {&PYOBJ_NAME("__getattr__"), &PYOBJ_NAME("__getattribute__")}) {
-                    if (pyobj::truthy(call_method(v, PYOBJ_NAME("get_function_slot_names"), slot->get()))) {
-                        return std::nullopt;
-                    }
-                }
-            }
+            if (!pyobj::truthy(call_method(v, PYOBJ_NAME("is_stub"))) && may_proxy(v)) return std::nullopt;
             return "instance " + type_text(v) + " of " + *of + " as " + *as;
         }
         // An instance of a generic class made from an annotation: jedi's names and items are its
@@ -91,6 +84,28 @@ public:
     }
 
 private:
+    // Whether jedi may follow `return getattr(obj, name)` in the instance's __getattr__ (or else
+    // __getattribute__) for more names: unless the one it finds is a stub's function (object's,
+    // mostly) that returns nothing.
+    static bool may_proxy(py::handle instance) {
+        for (Name* slot : {&PYOBJ_NAME("__getattr__"), &PYOBJ_NAME("__getattribute__")}) {
+            py::object names = call_method(instance, PYOBJ_NAME("get_function_slot_names"), slot->get());
+            if (!pyobj::truthy(names)) continue;
+            for (py::handle name : names) {
+                py::object root = call_method(attr(name, PYOBJ_NAME("parent_context")), PYOBJ_NAME("get_root_context"));
+                py::object tree_name = attr(name, PYOBJ_NAME("tree_name"));
+                if (!pyobj::truthy(call_method(root, PYOBJ_NAME("is_stub"))) || tree_name.is_none()) return true;
+                py::object definition = call_method(tree_name, PYOBJ_NAME("get_definition"));
+                if (definition.is_none() || !pyobj::equals(attr(definition, PYOBJ_NAME("type")), PYOBJ_NAME("funcdef")) ||
+                    pyobj::truthy(py::list(call_method(definition, PYOBJ_NAME("iter_return_stmts"))))) {
+                    return true;
+                }
+            }
+            return false;
+        }
+        return false;
+    }
+
     std::optional<std::string> a_class(py::handle v, int depth) {
         if (depth > kMaxDepth) return std::nullopt;
         if (is_type(v, PYOBJ_NAME("jedi.inference.value.klass"), PYOBJ_NAME("ClassValue"))) {
