@@ -30,7 +30,7 @@ using pyobj::utf8;
 // The whole cache holds at most this many items; the least recently used modules go first.
 constexpr Py_ssize_t kMaxEntries = 40000;
 // ... and at most this many member lists.
-constexpr size_t kMaxMemberLists = 400;
+constexpr size_t kMaxMemberLists = 200;
 
 // The items of one defining module under one resolution context, with what they were read from.
 struct Record {
@@ -219,7 +219,8 @@ public:
     }
 
     void complete_members() {
-        if (!recording_ || recording_->broken) return;
+        // Past a limit nothing is kept: the hidden names are not worth computing then.
+        if (!recording_ || recording_->broken || jedi_->limit_reached()) return;
         py::list entries;
         for (Recorded& r : recording_->entries) {
             if (!r.computed) computed(r.completion, r.label, r.values);

@@ -209,6 +209,12 @@ std::optional<Site> site_of(py::handle script, py::handle line, py::handle colum
     Site site;
     site.like_name = pyobj::call(attr(helpers, PYOBJ_NAME("get_on_completion_name")), module_node, code_lines, at);
     if (!is_str(site.like_name)) return std::nullopt;
+    // The token before the typed name ends its line's text there: not a dot, no member list (and
+    // no parse of the statement for every other completion). At the line's start, jedi decides.
+    py::handle text = PyList_GET_ITEM(code_lines.ptr(), l - 1);
+    Py_ssize_t before = c - PyUnicode_GET_LENGTH(site.like_name.ptr());
+    while (before > 0 && Py_UNICODE_ISSPACE(PyUnicode_READ_CHAR(text.ptr(), before - 1))) --before;
+    if (before > 0 && PyUnicode_READ_CHAR(text.ptr(), before - 1) != '.') return std::nullopt;
     static pyobj::KeywordNames with_prefixes{"include_prefixes"};
     py::object get_leaf = attr(module_node, PYOBJ_NAME("get_leaf_for_position"));
     py::object leaf = pyobj::call_kw(get_leaf, with_prefixes, at, Py_True);
