@@ -12,7 +12,7 @@ import jedi
 import pytest
 
 from support import DEVHOST
-from support.item_answers import ask
+from support.item_answers import Differential, ask
 
 STDLIB_MODULES = """os sys json re collections itertools functools math string random datetime time
     pathlib typing io shutil subprocess logging argparse csv enum abc copy pickle struct socket
@@ -45,35 +45,6 @@ pytestmark = pytest.mark.usefixtures("jedi_cache_dir")
 
 def store_files(cache_dir):
     return glob.glob(os.path.join(cache_dir, "lsp_bridge_items", "*.json"))
-
-
-class Differential:
-    """Compares cached and uncached answers. jedi joins the docstrings of some names in varying
-    order (os.path, sys.last_type); where uncached answers differ, each cached item must equal
-    that item of one of them, and the rest of the answer and the log records must be equal. An
-    item served from the cache is the answer of a request that met no jedi limit, so where a
-    request meets one (`os.`), a cached item may instead equal that item asked alone."""
-
-    def __init__(self, cached, uncached, logs):
-        self.cached, self.uncached, self.logs = cached, uncached, logs
-        self.nondeterministic = {}
-
-    def check(self, code, path=None, modules=None, repeats=3):
-        expected = [ask(self.uncached, self.logs, code, path, modules)]
-        for _ in range(repeats):
-            got = ask(self.cached, self.logs, code, path, modules)
-            assert got[0]["error"] is None
-            if got in expected:
-                continue
-            expected += [ask(self.uncached, self.logs, code, path, modules) for _ in range(8)]
-            self.nondeterministic[code] = self.nondeterministic.get(code, 0) + 1
-            assert all(got[1] == e[1] for e in expected), code
-            items = got[0]["completions"]
-            assert all(len(e[0]["completions"]) == len(items) for e in expected), code
-            for i, item in enumerate(items):
-                if item not in [e[0]["completions"][i] for e in expected]:
-                    alone = ask(self.uncached, self.logs, code + item["label"], path, modules)[0]["completions"]
-                    assert item in alone, (code, item["label"])
 
 
 def test_cached_answers_and_logs_equal_uncached(lsp, bridge, uncached, logs, jedi_cache_dir, capsys):

@@ -63,7 +63,9 @@ CLASS_FILES = {
                     'class Pathy(Extra):\n    "Pathy."\n',
 }
 LATE = 'class {name}:\n    "{name}."\n\n    def __init__(self, a, b):\n        pass\n'
-CLASS_REQUESTS = {"needy": "import needy\nneedy.", "pathy": "import pathy\npathy."}
+CLASS_REQUESTS = {"needy": "import needy\nneedy.", "pathy": "import pathy\npathy.",
+                  # a library class's instance, its members kept as a list after the dot
+                  "thing.": "import child\nchild.Thing().", "thing.__": "import child\nchild.Thing().__"}
 VARYING = ["lib/base.py", "alt/base.py", "lib/stubpkg/_impl.py", "lib/deppkg/__init__.py"]
 # An unsaved library file, and the request that reads it through another module.
 UNSAVED = {"lib/base.py": "child", "lib/stubpkg/_impl.py": "stub", "lib/deppkg/__init__.py": "client"}
@@ -330,6 +332,10 @@ class Session:
         if wrong:
             self.fail("; ".join(wrong))
 
+    def restub(self, _):
+        """The package's stub replaced by one that declares another name."""
+        self.library.write("lib/stubpkg/__init__.pyi", f"def {word(self.library.rng)}(a: int) -> int: ...\n")
+
     def copy_in(self, rel):
         """A process whose jedi helper listed the folder before a module was copied into it asks
         again: jedi's answer there is the helper's, and no later process may be served it."""
@@ -391,6 +397,9 @@ CLASSES = {
     "c3-unsaved-text-through-signature-help": "ask:child unsaved-via:get_signature_help ask:child",
     "c4-search-folder-added-by-library-code": "ask:pathy add:extra/extramod.py ask:pathy",
     "c5-host-plugin": "ask:child plugin ask:child",
+    "m1-library-class-edited": "ask:thing. ask:thing.__ edit:lib/base.py ask:thing.__ ask:thing. ask:thing.__ "
+                               "restart:thing.,thing.__",
+    "m2-stub-replaced": "ask:stub restub ask:stub restart:stub",
 }
 # Steps over function items again, all made by the plain calls: the cache alone against them, so a
 # difference only above (the cache with one-list signatures) is the function items' own.

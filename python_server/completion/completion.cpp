@@ -54,6 +54,7 @@ py::list completion_items(const workspace::Request& r, item_cache::ItemCache& ca
         py::object item = cache.item(completion, show_underscores);
         if (item) items.append(item);
     }
+    cache.complete_members();
     return items;
 }
 
@@ -88,6 +89,10 @@ py::object get_completions(const workspace::Request& r) {
     };
     steps.ask = [&](const workspace::Jedi& jedi) -> py::object {
         cache.emplace(r.self, jedi.path, jedi.script, item_maker());
+        if (std::optional<item_cache::ServedList> served = cache->served_members(r.line, r.column, show_underscores)) {
+            pyobj::debug(PYOBJ_NAME("[LSP] Jedi returned %d completions"), py::int_(served->matched));
+            return std::move(served->items);
+        }
         return completion_items(r, *cache, jedi.script, show_underscores);
     };
     steps.respond = [&](py::object items) -> py::object {

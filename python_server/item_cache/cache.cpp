@@ -12,6 +12,7 @@
 #include "item_cache/jedi_own.h"
 #include "item_cache/key.h"
 #include "item_cache/library_files.h"
+#include "item_cache/member_lists.h"
 #include "item_cache/store.h"
 #include "item_cache/world.h"
 #include "pyobj/calls.h"
@@ -28,6 +29,8 @@ using pyobj::utf8;
 
 // The whole cache holds at most this many items; the least recently used modules go first.
 constexpr Py_ssize_t kMaxEntries = 40000;
+// ... and at most this many member lists.
+constexpr size_t kMaxMemberLists = 200;
 
 // The items of one defining module under one resolution context, with what they were read from.
 struct Record {
@@ -40,8 +43,19 @@ struct Record {
     bool dirty = false;       // gained entries the disk store lacks
 };
 
+// The member list of one library value under one resolution context (member_lists.h).
+struct MemberList {
+    std::string context;
+    py::object described;  // str: jedi's settings and the value's description
+    py::object entries;    // list of (filter string, label, import name, type, detail, documentation); null: none yet
+    Deps deps;
+    uint64_t last_used = 0;
+    uint64_t checked_by = 0;
+};
+
 struct Memory {
     std::unordered_map<std::string, std::shared_ptr<Record>> records;
+    std::unordered_map<std::string, std::shared_ptr<MemberList>> lists;
     uint64_t clock = 0;
     uint64_t requests = 0;
     uint64_t generation = 0;  // the search generation the records were filled under
@@ -67,6 +81,17 @@ void evict_over_bound() {
     }
 }
 
+void evict_lists_over_bound() {
+    Memory& s = memory();
+    while (s.lists.size() > kMaxMemberLists) {
+        auto oldest = s.lists.begin();
+        for (auto it = s.lists.begin(); it != s.lists.end(); ++it) {
+            if (it->second->last_used < oldest->second->last_used) oldest = it;
+        }
+        s.lists.erase(oldest);
+    }
+}
+
 int64_t now_ns() {
     struct timespec ts {};
     clock_gettime(CLOCK_REALTIME, &ts);
@@ -82,6 +107,7 @@ void forget_if_stale() {
     uint64_t now = workspace::search_generation();
     if (s.generation == now) return;
     s.records.clear();
+    s.lists.clear();
     s.generation = now;
 }
 
@@ -129,6 +155,26 @@ void save_stored(const Record& record) {
     store::save(header_of(record), payload);
 }
 
+void load_stored(MemberList& list) {
+    std::optional<Deps> deps;
+    py::object entries;
+    py::object stored = store::load(key::header(list.context, list.described), [&](py::handle s) {
+        deps = Deps::from_json(s);
+        py::object stored_entries = pyobj::dict_get(s, PYOBJ_NAME("members"));
+        entries = stored_entries ? members::entries_from_json(stored_entries) : py::object();
+        return deps && entries;
+    });
+    if (!stored) return;
+    list.deps = std::move(*deps);
+    list.entries = entries;
+}
+
+void save_stored(const MemberList& list) {
+    py::dict payload = list.deps.to_json();
+    payload["members"] = list.entries;
+    store::save(key::header(list.context, list.described), payload);
+}
+
 }  // namespace
 
 class ItemCache::Session {
@@ -145,33 +191,88 @@ public:
 
     py::object item(py::handle completion, bool show_underscores) {
         if (Py_TYPE(completion.ptr()) != reinterpret_cast<PyTypeObject*>(completion_type_.ptr())) {
+            if (recording_) recording_->broken = true;
             return maker_.item(self_, completion, show_underscores);
         }
         py::object name = pyobj::attr(completion, PYOBJ_NAME("name"));
-        if (!show_underscores && maker_.starts_with_underscore(name)) return py::object();
+        bool hidden = !show_underscores && maker_.starts_with_underscore(name);
+        if (recording_) recording_->entries.push_back({py::reinterpret_borrow<py::object>(completion), name, {}, !hidden});
+        if (hidden) return py::object();
+        ItemValues values;
+        py::object item = computed(completion, name, values);
+        if (recording_) recording_->entries.back().values = std::move(values);
+        return item;
+    }
+
+    std::optional<ServedList> served_members(py::handle line, py::handle column, bool show_underscores) {
+        if (!ready() || !members::skipped_code_is_own()) return std::nullopt;
+        std::optional<members::Site> site = members::site_of(script_, line, column, library_);
+        if (!site) return std::nullopt;
+        std::shared_ptr<MemberList> list = list_of("members\n" + members::settings_text() + site->value);
+        if (list->entries) return members::serve(list->entries, site->like_name, show_underscores, maker_);
+        // Kept only from the dot just typed, whose answer holds every member.
+        if (PyUnicode_GET_LENGTH(site->like_name.ptr()) == 0) {
+            recording_.emplace();
+            recording_->list = std::move(list);
+        }
+        return std::nullopt;
+    }
+
+    void complete_members() {
+        // Past a limit nothing is kept: the hidden names are not worth computing then.
+        if (!recording_ || recording_->broken || jedi_->limit_reached()) return;
+        py::list entries;
+        for (Recorded& r : recording_->entries) {
+            if (!r.computed) computed(r.completion, r.label, r.values);
+            py::object entry = members::entry(r.completion, r.label, r.values);
+            if (!entry) return;
+            entries.append(entry);
+        }
+        if (jedi_->limit_reached()) return;
+        recording_->done = std::move(entries);
+    }
+
+    void finish() {
+        bool list_done = recording_ && recording_->done;
+        if ((pending_.empty() && !list_done) || generation_ != workspace::search_generation()) return;
+        // What the answers were read from is known once the last item is made.
+        std::optional<Deps> deps = world_->read_by_request();
+        if (!deps) return;
+        if (list_done) {
+            MemberList& list = *recording_->list;
+            list.entries = recording_->done;
+            list.deps = *deps;
+            if (store::enabled()) save_stored(list);
+            evict_lists_over_bound();
+        }
+        finish_items(*deps);
+    }
+
+private:
+    // The item of a completion that passed the underscore rule, with its values: from the cache,
+    // or computed (and remembered when it may be).
+    py::object computed(py::handle completion, py::handle name, ItemValues& values) {
         std::shared_ptr<Record> record;
         py::object key = pyobj::except_exception([&] { return key_of(completion, record); },
                                                  [](py::error_already_set&) { return py::object(); });
-        if (!key) return maker_.computed(self_, completion, name, nullptr);
-        if (py::object hit = pyobj::dict_get(record->entries, key)) return maker_.from_values(name, values_of(hit));
-        ItemValues values;
+        if (!key) return maker_.computed(self_, completion, name, &values);
+        if (py::object hit = pyobj::dict_get(record->entries, key)) {
+            values = values_of(hit);
+            return maker_.from_values(name, values);
+        }
         py::object item = maker_.computed(self_, completion, name, &values);
         // Once a limit is met, what jedi computes depends on what came first: nothing more is kept.
         limited_ = limited_ || pyobj::except_exception([&] { return jedi_->limit_reached(); },
                                                        [](py::error_already_set&) { return true; });
-        if (!limited_ && cacheable(values)) pending_.push_back({record, key, std::move(values)});
+        if (!limited_ && cacheable(values)) pending_.push_back({record, key, values});
         return item;
     }
 
-    void finish() {
-        if (pending_.empty() || generation_ != workspace::search_generation()) return;
-        // What the answers were read from is known once the last item is made.
-        std::optional<Deps> deps = world_->read_by_request();
-        if (!deps) return;
+    void finish_items(const Deps& deps) {
         std::vector<std::shared_ptr<Record>> gained;
         for (Pending& p : pending_) {
             if (!p.record->dirty) {
-                p.record->deps.merge(*deps);
+                p.record->deps.merge(deps);
                 p.record->dirty = true;
                 gained.push_back(p.record);
             }
@@ -184,7 +285,27 @@ public:
         evict_over_bound();
     }
 
-private:
+    // The member list kept under `described` for this context, loaded from the disk store when
+    // the memory lacks it; without entries when none may be served.
+    std::shared_ptr<MemberList> list_of(const std::string& described) {
+        Memory& s = memory();
+        std::shared_ptr<MemberList>& slot = s.lists[key::record_key(jedi_->context(), described)];
+        if (slot && slot->checked_by != id_ && !world_->holds(slot->deps)) slot.reset();
+        if (!slot) {
+            slot = std::make_shared<MemberList>();
+            slot->context = jedi_->context();
+            slot->described = py::str(described);
+            if (store::enabled()) load_stored(*slot);
+            if (slot->entries && !world_->holds(slot->deps)) {
+                slot->entries = py::object();
+                slot->deps = Deps();
+            }
+        }
+        slot->checked_by = id_;
+        slot->last_used = ++s.clock;
+        return slot;
+    }
+
     // What the cache needs of jedi and the files, made when a library module's name first needs
     // it (a request on the user's own names never pays for it); false when the cache must stay
     // out of this request.
@@ -199,6 +320,19 @@ private:
         }
         return world_.has_value();
     }
+
+    // What the request's own answer gives a member list: each completion, its label, its values.
+    struct Recorded {
+        py::object completion, label;
+        ItemValues values;
+        bool computed;
+    };
+    struct Recording {
+        std::shared_ptr<MemberList> list;
+        std::vector<Recorded> entries;
+        py::object done;  // the entries, once complete and kept from a request within jedi's limits
+        bool broken = false;
+    };
 
     struct Pending {
         std::shared_ptr<Record> record;
@@ -305,6 +439,7 @@ private:
     py::object completion_type_, stub_name_type_, tree_name_type_;
     std::vector<std::pair<py::object, std::shared_ptr<Record>>> contexts_;
     std::vector<Pending> pending_;
+    std::optional<Recording> recording_;
 };
 
 ItemCache::ItemCache(py::handle self, py::handle script_path, py::handle script, const ItemMaker& maker)
@@ -327,6 +462,18 @@ ItemCache::~ItemCache() = default;
 py::object ItemCache::item(py::handle completion, bool show_underscores) {
     if (!session_) return maker_.item(self_, completion, show_underscores);
     return session_->item(completion, show_underscores);
+}
+
+std::optional<ServedList> ItemCache::served_members(py::handle line, py::handle column, bool show_underscores) {
+    if (!session_) return std::nullopt;
+    // Any failure here means jedi is asked, as without the lists.
+    return pyobj::except_exception([&] { return session_->served_members(line, column, show_underscores); },
+                                   [](py::error_already_set&) { return std::optional<ServedList>(); });
+}
+
+void ItemCache::complete_members() {
+    if (!session_) return;
+    pyobj::except_exception([&] { session_->complete_members(); }, [](py::error_already_set&) {});
 }
 
 void ItemCache::finish() {

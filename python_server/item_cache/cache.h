@@ -21,6 +21,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "pyobj/errors.h"
 
@@ -46,6 +47,13 @@ struct ItemMaker {
     py::object (*from_values)(py::handle name, const ItemValues& values);
 };
 
+// A member completion's answer from a kept list (member_lists.h): the items, and how many
+// completions jedi would have returned before the underscore rule.
+struct ServedList {
+    py::list items;
+    Py_ssize_t matched = 0;
+};
+
 // One request's use of the cache; made before jedi is asked for the completions.
 class ItemCache {
 public:
@@ -58,6 +66,14 @@ public:
     // completion_item(self, completion, show_underscores), served from the cache when it holds
     // the name and remembered when it may.
     py::object item(py::handle completion, bool show_underscores);
+
+    // The answer of `x.` from the list kept for the one library value `x` infers to; nothing when
+    // jedi must be asked (and then, after the dot just typed, the list is kept from its answer).
+    std::optional<ServedList> served_members(py::handle line, py::handle column, bool show_underscores);
+
+    // After the items of jedi's answer, still inside the request's question: what a kept list
+    // needs of the names the answer hid.
+    void complete_members();
 
     // After the last item: drops what a file changed under, writes the modules that gained
     // entries to the disk store.

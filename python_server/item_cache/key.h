@@ -32,6 +32,11 @@ inline constexpr const char kStoredShape[] =
     "entries: {key: [type, detail or null, documentation or null]}; "
     "files: [[path, size, mtime_ns, ctime_ns, ino, dev, is_dir] or [path, null]]; names: [str]";
 
+// A member list (member_lists.h): its record's module part, and what the store keeps of it.
+inline constexpr const char kMemberListKey[] = "members\n<jedi.settings' public values>\n<the value's description>";
+inline constexpr const char kStoredMemberShape[] =
+    "members: [[filter string, label, import name, type, detail or null, documentation or null]]";
+
 namespace detail {
 constexpr uint32_t fnv1a(const char* text, uint32_t hash) {
     for (; *text; ++text) hash = (hash ^ static_cast<unsigned char>(*text)) * 16777619u;
@@ -42,6 +47,8 @@ constexpr uint32_t digest() {
     for (const char* part : kContextParts) hash = fnv1a(part, hash);
     hash = fnv1a(kEntryKey, hash);
     for (const char* field : kHeaderFields) hash = fnv1a(field, hash);
+    hash = fnv1a(kMemberListKey, hash);
+    hash = fnv1a(kStoredMemberShape, hash);
     return fnv1a(kStoredShape, hash);
 }
 }  // namespace detail

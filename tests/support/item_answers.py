@@ -29,6 +29,35 @@ def ask(bridge, logs, code, path=None, modules=None, position=None):
     return answer, [(r.levelname, r.msg, repr(r.args).replace(sync, "<sync>")) for r in mine]
 
 
+class Differential:
+    """Compares cached and uncached answers. jedi joins the docstrings of some names in varying
+    order (os.path, sys.last_type); where uncached answers differ, each cached item must equal
+    that item of one of them, and the rest of the answer and the log records must be equal. An
+    item served from the cache is the answer of a request that met no jedi limit, so where a
+    request meets one (`os.`), a cached item may instead equal that item asked alone."""
+
+    def __init__(self, cached, uncached, logs):
+        self.cached, self.uncached, self.logs = cached, uncached, logs
+        self.nondeterministic = {}
+
+    def check(self, code, path=None, modules=None, repeats=3):
+        expected = [ask(self.uncached, self.logs, code, path, modules)]
+        for _ in range(repeats):
+            got = ask(self.cached, self.logs, code, path, modules)
+            assert got[0]["error"] is None
+            if got in expected:
+                continue
+            expected += [ask(self.uncached, self.logs, code, path, modules) for _ in range(8)]
+            self.nondeterministic[code] = self.nondeterministic.get(code, 0) + 1
+            assert all(got[1] == e[1] for e in expected), code
+            items = got[0]["completions"]
+            assert all(len(e[0]["completions"]) == len(items) for e in expected), code
+            for i, item in enumerate(items):
+                if item not in [e[0]["completions"][i] for e in expected]:
+                    alone = ask(self.uncached, self.logs, code + item["label"], path, modules)[0]["completions"]
+                    assert item in alone, (code, item["label"])
+
+
 def comparable(pair, logs=True):
     """An (answer, records) pair as compared: without the records that name a file of the disk
     store (what the cache notes on files it passes over depends on what earlier runs left there),
