@@ -205,9 +205,10 @@ public:
     }
 
     std::optional<ServedList> served_members(py::handle line, py::handle column, bool show_underscores) {
-        if (!ready() || !members::skipped_code_is_own()) return std::nullopt;
+        if (!members::skipped_code_is_own()) return std::nullopt;
+        // The site first: a completion on the user's own values never pays for the cache's state.
         std::optional<members::Site> site = members::site_of(script_, line, column, library_);
-        if (!site) return std::nullopt;
+        if (!site || !ready()) return std::nullopt;
         std::shared_ptr<MemberList> list = list_of("members\n" + members::settings_text() + site->value);
         if (list->entries) return members::serve(list->entries, site->like_name, show_underscores, maker_);
         // Kept only from the dot just typed, whose answer holds every member.
