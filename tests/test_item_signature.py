@@ -63,7 +63,7 @@ def test_fixed_cases_equal_plain_calls(bridge, uncached, logs):
     faults = []
     for code in CASES:
         faults += compare(bridge, uncached, logs, code, [])[0]
-    assert not faults
+    assert not faults, "\n".join(faults)
 
 
 def test_library_sites_at_typed_prefixes_equal_plain_calls(bridge, uncached, logs, capsys):
@@ -83,7 +83,7 @@ def test_library_sites_at_typed_prefixes_equal_plain_calls(bridge, uncached, log
             functions += count
     with capsys.disabled():
         print(f"\n[item signature] {functions} function items; jedi's own differences: {jedis_own}")
-    assert functions and not faults
+    assert functions and not faults, "\n".join(faults)
 
 
 @pytest.mark.parametrize("owner, method", [(jedi.api.classes.Completion, "docstring"),

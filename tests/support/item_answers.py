@@ -60,15 +60,18 @@ class Differential:
 
 def same_but_set_order(item, other):
     """Equal items, or items whose documentation holds the same lines in another order: jedi
-    joins the docstrings of a name's values (a union's members) in the order of a set, which
-    depends on where the values lie in memory, so repeats in one process may all agree on an
-    order that the request a kept item came from did not."""
+    joins the docstrings of a name's values (a union's members, os.path's posixpath and ntpath)
+    in the order of a set, which depends on where the values lie in memory, so repeats in one
+    process may all agree on an order that the request a kept item came from did not. A value
+    without a docstring adds a separator only when it comes after one with text, so separator
+    and blank lines are left out of the comparison."""
     if item == other or item is None or other is None:
         return item == other
     rest = {k: v for k, v in item.items() if k != "documentation"}
     if rest != {k: v for k, v in other.items() if k != "documentation"}:
         return False
-    lines = [sorted(str(i.get("documentation", "")).split("\n")) for i in (item, other)]
+    lines = [sorted(line for line in str(i.get("documentation", "")).split("\n") if line.strip("-"))
+             for i in (item, other)]
     return lines[0] == lines[1]
 
 
