@@ -65,7 +65,11 @@ CLASS_FILES = {
 LATE = 'class {name}:\n    "{name}."\n\n    def __init__(self, a, b):\n        pass\n'
 CLASS_REQUESTS = {"needy": "import needy\nneedy.", "pathy": "import pathy\npathy.",
                   # a library class's instance, its members kept as a list after the dot
-                  "thing.": "import child\nchild.Thing().", "thing.__": "import child\nchild.Thing().__"}
+                  "thing.": "import child\nchild.Thing().", "thing.__": "import child\nchild.Thing().__",
+                  # object's members through two user classes: __class__ is a property whose setter comes
+                  # last, typed "function", and its value is the instance's class
+                  "own-a": "class A:\n    def go(self):\n        self.__",
+                  "own-b": "class B:\n    def __init__(self, k):\n        pass\n\n    def go(self):\n        self.__"}
 VARYING = ["lib/base.py", "alt/base.py", "lib/stubpkg/_impl.py", "lib/deppkg/__init__.py"]
 # An unsaved library file, and the request that reads it through another module.
 UNSAVED = {"lib/base.py": "child", "lib/stubpkg/_impl.py": "stub", "lib/deppkg/__init__.py": "client"}
@@ -400,6 +404,7 @@ CLASSES = {
     "m1-library-class-edited": "ask:thing. ask:thing.__ edit:lib/base.py ask:thing.__ ask:thing. ask:thing.__ "
                                "restart:thing.,thing.__",
     "m2-stub-replaced": "ask:stub restub ask:stub restart:stub",
+    "i1-inherited-members-of-two-user-classes": "ask:own-a ask:own-b ask:own-a restart:own-b,own-a",
 }
 # Steps over function items again, all made by the plain calls: the cache alone against them, so a
 # difference only above (the cache with one-list signatures) is the function items' own.

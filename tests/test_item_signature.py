@@ -28,8 +28,8 @@ CASES = [
     "import os\nos.path.",                      # functions of a module, served from the item cache later
     "'text'.",                                  # overloaded stub methods
     "import re\nm = re.match('a', 'a')\nm.",  # a library instance
-    "from os.path import jo",                   # import names: no documentation under three characters
-    "from os.path import joi",
+    "from json import du",                      # import names: no documentation under three characters
+    "from json import dum",
     "import subprocess\nsubprocess.Popen(['x']).",
     "pri",
 ]

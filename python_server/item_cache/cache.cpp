@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "item_cache/instance_members.h"
 #include "item_cache/jedi_own.h"
 #include "item_cache/key.h"
 #include "item_cache/library_files.h"
@@ -359,8 +360,16 @@ private:
         py::object name = attr(completion, PYOBJ_NAME("_name"));
         PyObject* name_type = reinterpret_cast<PyObject*>(Py_TYPE(name.ptr()));
         char kind = name_type == stub_name_type_.ptr() ? 'S' : name_type == tree_name_type_.ptr() ? 'T' : 0;
-        if (!kind) return py::object();
-        record = record_of(attr(name, PYOBJ_NAME("parent_context")));
+        py::object context;
+        if (kind) {
+            context = attr(name, PYOBJ_NAME("parent_context"));
+        } else {
+            name = instance_members_.plain_member(name);
+            if (!name) return py::object();
+            kind = 'I';
+            context = pyobj::call_method(attr(name, PYOBJ_NAME("parent_context")), PYOBJ_NAME("get_root_context"));
+        }
+        record = record_of(context);
         if (!record) return py::object();
         py::object tree_name = attr(name, PYOBJ_NAME("tree_name"));
         if (tree_name.is_none()) return py::object();
@@ -438,6 +447,7 @@ private:
     uint64_t generation_;
     uint64_t id_;
     py::object completion_type_, stub_name_type_, tree_name_type_;
+    InstanceMembers instance_members_;
     std::vector<std::pair<py::object, std::shared_ptr<Record>>> contexts_;
     std::vector<Pending> pending_;
     std::optional<Recording> recording_;

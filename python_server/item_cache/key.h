@@ -20,9 +20,11 @@ inline constexpr const char* kContextParts[] = {
 };
 inline constexpr size_t kContextPartCount = std::size(kContextParts);
 
-// An entry's key within its record: the name's kind ('S' a stub's name, 'T' a tree name), the
-// line and column of its definition and its text, as PyUnicode_FromFormat writes them.
+// An entry's key within its record: the name's kind (kEntryKinds), the line and column of its
+// definition and its text, as PyUnicode_FromFormat writes them.
 inline constexpr const char kEntryKey[] = "%c:%S:%S:%U";
+inline constexpr const char kEntryKinds[] =
+    "S a module-level stub name; T a module-level tree name; I a class's function or property through an instance";
 
 // The header a stored record carries, all of which must match; the file's name is its digest.
 inline constexpr const char* kHeaderFields[] = {"format", "python", "jedi", "module", "context"};
@@ -46,6 +48,7 @@ constexpr uint32_t digest() {
     uint32_t hash = 2166136261u;
     for (const char* part : kContextParts) hash = fnv1a(part, hash);
     hash = fnv1a(kEntryKey, hash);
+    hash = fnv1a(kEntryKinds, hash);
     for (const char* field : kHeaderFields) hash = fnv1a(field, hash);
     hash = fnv1a(kMemberListKey, hash);
     hash = fnv1a(kStoredMemberShape, hash);

@@ -1,0 +1,30 @@
+// Members of library classes reached through an instance: `self.` in a class of the user's that
+// derives from a library class, or a library instance such as `"".` or a Match. jedi binds each
+// member to the instance, so its item could depend on the instance and its class, which live in
+// the user's file. It does not for a name jedi types "property" (no signature, and the docstring
+// of its definitions), nor for a function whose every definition in its class takes neither
+// *args nor **kwargs (jedi fills those in from the calls the body makes, super() and the
+// instance's own methods included) and carries only decorators that bind nothing of their own
+// (overload, abstractmethod, staticmethod, classmethod): then jedi's type, signature texts and
+// docstring come from the library's text alone. A property whose last definition is its setter
+// is typed "function" and is neither: its value runs the getter with the instance (object's
+// __class__ gives the instance's class).
+#pragma once
+
+#include "pyobj/errors.h"
+
+namespace item_cache {
+
+class InstanceMembers {
+public:
+    InstanceMembers();  // finds jedi's two name types; made per request, as jedi may be patched
+
+    // The class member name that an instance's name wraps, when the member is such a function or
+    // property; a null object otherwise.
+    py::object plain_member(py::handle name) const;
+
+private:
+    py::object instance_name_type_, class_name_type_;
+};
+
+}  // namespace item_cache
