@@ -1,9 +1,10 @@
 // Completion items of library names, remembered. What a request computes per item (jedi's type,
 // the detail, the documentation) is kept for names defined at module level in files the user
 // does not edit - the standard library and site-packages, jedi's bundled stubs, the host's stubs
-// folder - keyed by the resolution context (interpreter, jedi, parso, this build, jedi's
-// environment and search path), the defining module, the position and the name. Kept on disk
-// too (store.h).
+// folder - and for those files' class members reached through an instance when the item cannot
+// depend on the instance (instance_members.h); keyed by the resolution context (interpreter,
+// jedi, parso, this build, jedi's environment and search path), the defining module, the kind,
+// the position and the name. Kept on disk too (store.h).
 //
 // The rule: a served item equals the item jedi makes for that completion in a request that met
 // none of jedi's counted limits (world.h says what "as it was" takes):
