@@ -33,25 +33,33 @@ constexpr Py_ssize_t kMaxEntries = 40000;
 // ... and at most this many member lists.
 constexpr size_t kMaxMemberLists = 200;
 
-// The items of one defining module under one resolution context, with what they were read from.
-struct Record {
+// What a record and a member list share: where they are kept, and what they were read from.
+struct Kept {
     std::string context;
-    py::object module_id;  // the module's own file
-    py::dict entries;      // key -> (type, detail or None, documentation or None)
+    py::object id;  // str: what is kept under the context (a module's file, a described value)
     Deps deps;
     uint64_t last_used = 0;
     uint64_t checked_by = 0;  // the request that last found its dependencies unchanged
-    bool dirty = false;       // gained entries the disk store lacks
 };
 
-// The member list of one library value under one resolution context (member_lists.h).
-struct MemberList {
-    std::string context;
-    py::object described;  // str: jedi's settings and the value's description
-    py::object entries;    // list of (filter string, label, import name, type, detail, documentation); null: none yet
-    Deps deps;
-    uint64_t last_used = 0;
-    uint64_t checked_by = 0;
+// The items of one defining module (id: its own file) under one resolution context.
+struct Record : Kept {
+    py::dict entries;    // key -> (type, detail or None, documentation or None)
+    bool dirty = false;  // gained entries the disk store lacks
+    void forget() {
+        entries = py::dict();
+        deps = Deps();
+    }
+};
+
+// The member list of one library value (id: jedi's settings and the value's description) under
+// one resolution context (member_lists.h).
+struct MemberList : Kept {
+    py::object entries;  // list of (filter string, label, import name, type, detail, documentation); null: none yet
+    void forget() {
+        entries = py::object();
+        deps = Deps();
+    }
 };
 
 struct Memory {
@@ -113,7 +121,7 @@ void forget_if_stale() {
 }
 
 // The disk store's header of a record: what a file must have been written for.
-py::dict header_of(const Record& record) { return key::header(record.context, record.module_id); }
+py::dict header_of(const Record& record) { return key::header(record.context, record.id); }
 
 bool is_exact_str_or_none(py::handle value) { return value.is_none() || PyUnicode_CheckExact(value.ptr()); }
 
@@ -159,7 +167,7 @@ void save_stored(const Record& record) {
 void load_stored(MemberList& list) {
     std::optional<Deps> deps;
     py::object entries;
-    py::object stored = store::load(key::header(list.context, list.described), [&](py::handle s) {
+    py::object stored = store::load(key::header(list.context, list.id), [&](py::handle s) {
         deps = Deps::from_json(s);
         py::object stored_entries = pyobj::dict_get(s, PYOBJ_NAME("members"));
         entries = stored_entries ? members::entries_from_json(stored_entries) : py::object();
@@ -173,7 +181,7 @@ void load_stored(MemberList& list) {
 void save_stored(const MemberList& list) {
     py::dict payload = list.deps.to_json();
     payload["members"] = list.entries;
-    store::save(key::header(list.context, list.described), payload);
+    store::save(key::header(list.context, list.id), payload);
 }
 
 }  // namespace
@@ -287,21 +295,23 @@ private:
         evict_over_bound();
     }
 
-    // The member list kept under `described` for this context, loaded from the disk store when
-    // the memory lacks it; without entries when none may be served.
-    std::shared_ptr<MemberList> list_of(const std::string& described) {
+    // The member list kept under `described` for this context; without entries when none may be served.
+    std::shared_ptr<MemberList> list_of(const std::string& described) { return checked(memory().lists, described); }
+
+    // The unit kept under `id` for this context, loaded from the disk store when the memory lacks
+    // it. Its dependencies are checked once per request; a unit whose world changed is dropped.
+    template <class Unit>
+    std::shared_ptr<Unit> checked(std::unordered_map<std::string, std::shared_ptr<Unit>>& units, const std::string& id) {
         Memory& s = memory();
-        std::shared_ptr<MemberList>& slot = s.lists[key::record_key(jedi_->context(), described)];
+        std::shared_ptr<Unit>& slot = units[key::record_key(jedi_->context(), id)];
         if (slot && slot->checked_by != id_ && !world_->holds(slot->deps)) slot.reset();
         if (!slot) {
-            slot = std::make_shared<MemberList>();
+            slot = std::make_shared<Unit>();
             slot->context = jedi_->context();
-            slot->described = py::str(described);
+            slot->id = py::str(id);
+            // Loaded lazily: the first request that needs it reads its file.
             if (store::enabled()) load_stored(*slot);
-            if (slot->entries && !world_->holds(slot->deps)) {
-                slot->entries = py::object();
-                slot->deps = Deps();
-            }
+            if (!world_->holds(slot->deps)) slot->forget();
         }
         slot->checked_by = id_;
         slot->last_used = ++s.clock;
@@ -405,23 +415,7 @@ private:
         if (own_file.is_none()) return nullptr;
         std::string path = normalised_path(pyobj::steal(PyOS_FSPath(own_file.ptr())));
         if (path.empty() || library_.is_users_text(path) || !library_.is_library_file(path) || !ready()) return nullptr;
-        Memory& s = memory();
-        std::shared_ptr<Record>& slot = s.records[key::record_key(jedi_->context(), path)];
-        if (slot && slot->checked_by != id_ && !world_->holds(slot->deps)) slot.reset();
-        if (!slot) {
-            slot = std::make_shared<Record>();
-            slot->context = jedi_->context();
-            slot->module_id = py::str(path);
-            // Loaded lazily: the first request that needs the module reads its file.
-            if (store::enabled()) load_stored(*slot);
-            if (!world_->holds(slot->deps)) {
-                slot->entries = py::dict();
-                slot->deps = Deps();
-            }
-        }
-        slot->checked_by = id_;
-        slot->last_used = ++s.clock;
-        return slot;
+        return checked(memory().records, path);
     }
 
     static ItemValues values_of(py::handle entry) {

@@ -15,25 +15,30 @@ using pyobj::attr;
 bool binds_nothing_of_its_own(py::handle decorator) {
     py::object expression = pyobj::steal(PySequence_GetItem(attr(decorator, PYOBJ_NAME("children")).ptr(), 1));
     py::object text = pyobj::call_method(expression, PYOBJ_NAME("get_code"), py::bool_(false));
-    for (const char* plain : {"overload", "typing.overload", "abstractmethod", "abc.abstractmethod", "staticmethod",
-                              "classmethod"}) {
-        if (pyobj::equals(text, py::str(plain))) return true;
+    static pyobj::Name* const plain[] = {&PYOBJ_NAME("overload"),     &PYOBJ_NAME("typing.overload"),
+                                         &PYOBJ_NAME("abstractmethod"), &PYOBJ_NAME("abc.abstractmethod"),
+                                         &PYOBJ_NAME("staticmethod"), &PYOBJ_NAME("classmethod")};
+    for (pyobj::Name* name : plain) {
+        if (pyobj::equals(text, *name)) return true;
     }
     return false;
 }
 
-// Every definition of `member` in the class: no star parameter, no other decorator.
-bool plain_definitions(py::handle classdef, py::handle member) {
+// The names of the class's functions with a definition that takes a star parameter or carries
+// another decorator.
+py::object bound_names(py::handle classdef) {
+    py::object names = pyobj::steal(PySet_New(nullptr));
     for (py::handle funcdef : pyobj::call_method(classdef, PYOBJ_NAME("iter_funcdefs"))) {
-        if (!pyobj::equals(attr(attr(funcdef, PYOBJ_NAME("name")), PYOBJ_NAME("value")), member)) continue;
+        bool plain = true;
         for (py::handle param : pyobj::call_method(funcdef, PYOBJ_NAME("get_params"))) {
-            if (pyobj::truthy(attr(param, PYOBJ_NAME("star_count")))) return false;
+            plain = plain && !pyobj::truthy(attr(param, PYOBJ_NAME("star_count")));
         }
         for (py::handle decorator : pyobj::call_method(funcdef, PYOBJ_NAME("get_decorators"))) {
-            if (!binds_nothing_of_its_own(decorator)) return false;
+            plain = plain && binds_nothing_of_its_own(decorator);
         }
+        if (!plain) pyobj::check(PySet_Add(names.ptr(), attr(attr(funcdef, PYOBJ_NAME("name")), PYOBJ_NAME("value")).ptr()));
     }
-    return true;
+    return names;
 }
 
 }  // namespace
@@ -43,7 +48,7 @@ InstanceMembers::InstanceMembers()
           attr(pyobj::import(PYOBJ_NAME("jedi.inference.value.instance")), PYOBJ_NAME("LazyInstanceClassName"))),
       class_name_type_(attr(pyobj::import(PYOBJ_NAME("jedi.inference.value.klass")), PYOBJ_NAME("ClassName"))) {}
 
-py::object InstanceMembers::plain_member(py::handle name) const {
+py::object InstanceMembers::plain_member(py::handle name) {
     if (reinterpret_cast<PyObject*>(Py_TYPE(name.ptr())) != instance_name_type_.ptr()) return py::object();
     py::object member = attr(name, PYOBJ_NAME("_wrapped_name"));
     if (reinterpret_cast<PyObject*>(Py_TYPE(member.ptr())) != class_name_type_.ptr()) return py::object();
@@ -54,11 +59,15 @@ py::object InstanceMembers::plain_member(py::handle name) const {
     py::object tree_name = attr(member, PYOBJ_NAME("tree_name"));
     py::object definition = pyobj::call_method(tree_name, PYOBJ_NAME("get_definition"));
     if (definition.is_none()) return py::object();
-    py::object scope = pyobj::call_method(definition, PYOBJ_NAME("search_ancestor"), py::str("classdef"),
-                                          py::str("funcdef"), py::str("lambdef"));
+    py::object scope = pyobj::call_method(definition, PYOBJ_NAME("search_ancestor"), py::handle(PYOBJ_NAME("classdef")),
+                                          py::handle(PYOBJ_NAME("funcdef")), py::handle(PYOBJ_NAME("lambdef")));
     if (scope.is_none() || !pyobj::equals(attr(scope, PYOBJ_NAME("type")), PYOBJ_NAME("classdef"))) return py::object();
-    if (!plain_definitions(scope, attr(tree_name, PYOBJ_NAME("value")))) return py::object();
-    return member;
+    // A class's functions are looked at once per request: a str instance lists about 50 of them.
+    std::pair<py::object, py::object>& bound = bound_names_[scope.ptr()];
+    if (!bound.first) bound = {scope, bound_names(scope)};
+    int found = PySet_Contains(bound.second.ptr(), attr(tree_name, PYOBJ_NAME("value")).ptr());
+    pyobj::check(found);
+    return found ? py::object() : member;
 }
 
 }  // namespace item_cache

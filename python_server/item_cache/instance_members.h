@@ -11,20 +11,26 @@
 // __class__ gives the instance's class).
 #pragma once
 
+#include <unordered_map>
+#include <utility>
+
 #include "pyobj/errors.h"
 
 namespace item_cache {
 
 class InstanceMembers {
 public:
-    InstanceMembers();  // finds jedi's two name types; made per request, as jedi may be patched
+    InstanceMembers();  // finds jedi's two name types; made per request, as jedi may be patched and
+                        // the classes' trees change
 
     // The class member name that an instance's name wraps, when the member is such a function or
     // property; a null object otherwise.
-    py::object plain_member(py::handle name) const;
+    py::object plain_member(py::handle name);
 
 private:
     py::object instance_name_type_, class_name_type_;
+    // classdef -> (the classdef, held so the address stays its own; its functions that bind)
+    std::unordered_map<PyObject*, std::pair<py::object, py::object>> bound_names_;
 };
 
 }  // namespace item_cache
