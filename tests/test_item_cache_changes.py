@@ -47,7 +47,10 @@ FIXED = {
     "lib/child.py": 'from base import *\n\n\nclass Thing(Base):\n    "A thing."\n\n\n'
                     '@deco\ndef run(a, b):\n    "Run it."\n    return a\n',
     "lib/stubpkg/__init__.py": "from ._impl import helper\n",
-    "lib/stubpkg/__init__.pyi": "def helper(a: int) -> int: ...\n",
+    # Gear's statements reached through an instance: size's value is a plain int, spin's a function
+    # that binds to the instance
+    "lib/stubpkg/__init__.pyi": "def helper(a: int) -> int: ...\n\n\nclass Gear:\n    size: int\n"
+                                "    def turn(self, a: int) -> int: ...\n    spin = turn\n",
     "lib/clientpkg/__init__.py": 'from deppkg import Session\n\n\nclass Client(Session):\n    "A client."\n',
 }
 # The classes of stale answers a second review found (see CLASSES below): ten functions whose
@@ -69,7 +72,11 @@ CLASS_REQUESTS = {"needy": "import needy\nneedy.", "pathy": "import pathy\npathy
                   # object's members through two user classes: __class__ is a property whose setter comes
                   # last, typed "function", and its value is the instance's class
                   "own-a": "class A:\n    def go(self):\n        self.__",
-                  "own-b": "class B:\n    def __init__(self, k):\n        pass\n\n    def go(self):\n        self.__"}
+                  "own-b": "class B:\n    def __init__(self, k):\n        pass\n\n    def go(self):\n        self.__",
+                  # a stub class's statements through two user classes
+                  "own-c": "import stubpkg\n\nclass C(stubpkg.Gear):\n    def go(self):\n        self.",
+                  "own-d": "import stubpkg\n\nclass D(stubpkg.Gear):\n    def __init__(self, k):\n        pass\n\n"
+                           "    def go(self):\n        self."}
 VARYING = ["lib/base.py", "alt/base.py", "lib/stubpkg/_impl.py", "lib/deppkg/__init__.py"]
 # An unsaved library file, and the request that reads it through another module.
 UNSAVED = {"lib/base.py": "child", "lib/stubpkg/_impl.py": "stub", "lib/deppkg/__init__.py": "client"}
@@ -405,6 +412,7 @@ CLASSES = {
                                "restart:thing.,thing.__",
     "m2-stub-replaced": "ask:stub restub ask:stub restart:stub",
     "i1-inherited-members-of-two-user-classes": "ask:own-a ask:own-b ask:own-a restart:own-b,own-a",
+    "i2-stub-statements-of-two-user-classes": "ask:own-c ask:own-d ask:own-c restart:own-d,own-c",
 }
 # Steps over function items again, all made by the plain calls: the cache alone against them, so a
 # difference only above (the cache with one-list signatures) is the function items' own.

@@ -229,6 +229,11 @@ public:
     }
 
     void complete_members() {
+        record_hidden_members();
+        drop_bound_members();
+    }
+
+    void record_hidden_members() {
         // Past a limit nothing is kept: the hidden names are not worth computing then.
         if (!recording_ || recording_->broken || jedi_->limit_reached()) return;
         py::list entries;
@@ -274,8 +279,22 @@ private:
         // Once a limit is met, what jedi computes depends on what came first: nothing more is kept.
         limited_ = limited_ || pyobj::except_exception([&] { return jedi_->limit_reached(); },
                                                        [](py::error_already_set&) { return true; });
-        if (!limited_ && cacheable(values)) pending_.push_back({record, key, values});
+        if (!limited_ && cacheable(values)) pending_.push_back({record, key, values, pyobj::attr(completion, PYOBJ_NAME("_name"))});
         return item;
+    }
+
+    // Leaves out the instance members whose values bind to the instance. It infers the member
+    // again, so it runs once the answer and the hidden names are made (jedi's limits count
+    // inferences within a request), and still inside the request's question (a stop ends it).
+    void drop_bound_members() {
+        std::vector<Pending> kept;
+        for (Pending& p : pending_) {
+            if (pyobj::except_exception([&] { return instance_members_.unbound(p.name); },
+                                        [](py::error_already_set&) { return false; })) {
+                kept.push_back(std::move(p));
+            }
+        }
+        pending_ = std::move(kept);
     }
 
     void finish_items(const Deps& deps) {
@@ -350,6 +369,7 @@ private:
         std::shared_ptr<Record> record;
         py::object key;
         ItemValues values;
+        py::object name;  // jedi's name of the completion
     };
 
     static py::object or_none(const py::object& part) { return part ? part : py::object(py::none()); }

@@ -73,7 +73,7 @@ public:
     std::optional<ServedList> served_members(py::handle line, py::handle column, bool show_underscores);
 
     // After the items of jedi's answer, still inside the request's question: what a kept list
-    // needs of the names the answer hid.
+    // needs of the names the answer hid, and which instance members may be kept.
     void complete_members();
 
     // After the last item: drops what a file changed under, writes the modules that gained

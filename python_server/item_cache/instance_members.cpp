@@ -46,7 +46,8 @@ py::object bound_names(py::handle classdef) {
 InstanceMembers::InstanceMembers()
     : instance_name_type_(
           attr(pyobj::import(PYOBJ_NAME("jedi.inference.value.instance")), PYOBJ_NAME("LazyInstanceClassName"))),
-      class_name_type_(attr(pyobj::import(PYOBJ_NAME("jedi.inference.value.klass")), PYOBJ_NAME("ClassName"))) {}
+      class_name_type_(attr(pyobj::import(PYOBJ_NAME("jedi.inference.value.klass")), PYOBJ_NAME("ClassName"))),
+      class_value_type_(attr(pyobj::import(PYOBJ_NAME("jedi.inference.value.klass")), PYOBJ_NAME("ClassValue"))) {}
 
 py::object InstanceMembers::plain_member(py::handle name) {
     if (reinterpret_cast<PyObject*>(Py_TYPE(name.ptr())) != instance_name_type_.ptr()) return py::object();
@@ -55,6 +56,12 @@ py::object InstanceMembers::plain_member(py::handle name) {
     py::object api_type = attr(member, PYOBJ_NAME("api_type"));
     // A property's item infers nothing: no signature, and the docstring of its definitions.
     if (pyobj::equals(api_type, PYOBJ_NAME("property"))) return member;
+    // A statement's values come from its class's text alone when the class is the library's own
+    // class, not one whose type arguments the user's bases give; binding is checked when stored.
+    if (pyobj::equals(api_type, PYOBJ_NAME("statement"))) {
+        PyObject* owner = reinterpret_cast<PyObject*>(Py_TYPE(attr(member, PYOBJ_NAME("_class_value")).ptr()));
+        return owner == class_value_type_.ptr() ? member : py::object();
+    }
     if (!pyobj::equals(api_type, PYOBJ_NAME("function"))) return py::object();
     py::object tree_name = attr(member, PYOBJ_NAME("tree_name"));
     py::object definition = pyobj::call_method(tree_name, PYOBJ_NAME("get_definition"));
@@ -68,6 +75,26 @@ py::object InstanceMembers::plain_member(py::handle name) {
     int found = PySet_Contains(bound.second.ptr(), attr(tree_name, PYOBJ_NAME("value")).ptr());
     pyobj::check(found);
     return found ? py::object() : member;
+}
+
+bool InstanceMembers::unbound(py::handle name) const {
+    if (reinterpret_cast<PyObject*>(Py_TYPE(name.ptr())) != instance_name_type_.ptr()) return true;
+    py::object member = attr(name, PYOBJ_NAME("_wrapped_name"));
+    if (!pyobj::equals(attr(member, PYOBJ_NAME("api_type")), PYOBJ_NAME("statement"))) return true;
+    // jedi infers nothing for a statement outside a stub: its item is the type and the comment.
+    py::object root = pyobj::call_method(member, PYOBJ_NAME("get_root_context"));
+    if (!pyobj::truthy(pyobj::call_method(root, PYOBJ_NAME("is_stub")))) return true;
+    py::object instance = attr(name, PYOBJ_NAME("_instance"));
+    py::object owner = pyobj::call_method(instance, PYOBJ_NAME("py__class__"));
+    for (py::handle value : pyobj::call_method(member, PYOBJ_NAME("infer"))) {
+        py::object bound = pyobj::call_method(value, PYOBJ_NAME("py__get__"), instance, owner);
+        size_t count = 0;
+        for (py::handle got : bound) {
+            if (++count > 1 || got.ptr() != value.ptr()) return false;
+        }
+        if (count != 1) return false;
+    }
+    return true;
 }
 
 }  // namespace item_cache

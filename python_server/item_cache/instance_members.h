@@ -8,7 +8,10 @@
 // (overload, abstractmethod, staticmethod, classmethod): then jedi's type, signature texts and
 // docstring come from the library's text alone. A property whose last definition is its setter
 // is typed "function" and is neither: its value runs the getter with the instance (object's
-// __class__ gives the instance's class).
+// __class__ gives the instance's class). A statement of the library's own class (not one whose
+// type arguments come from the user's bases) does not either, unless it is a stub's and one of
+// its values binds to the instance (a function, a descriptor): jedi reads the signatures of a
+// stub statement's values, and of no other statement's.
 #pragma once
 
 #include <unordered_map>
@@ -27,8 +30,13 @@ public:
     // property; a null object otherwise.
     py::object plain_member(py::handle name);
 
+    // False for a stub statement of such a member whose values bind to the instance (a
+    // descriptor, a function): its signatures would be the instance's. Asked before an item is
+    // kept, since it infers the member once more.
+    bool unbound(py::handle name) const;
+
 private:
-    py::object instance_name_type_, class_name_type_;
+    py::object instance_name_type_, class_name_type_, class_value_type_;
     // classdef -> (the classdef, held so the address stays its own; its functions that bind)
     std::unordered_map<PyObject*, std::pair<py::object, py::object>> bound_names_;
 };
