@@ -9,6 +9,7 @@ import threading
 import time
 
 import jedi
+from jedi.api.classes import Completion
 import pytest
 
 from support import DEVHOST
@@ -61,6 +62,32 @@ def test_cached_answers_and_logs_equal_uncached(lsp, bridge, uncached, logs, jed
     diff.check("import json\njson.", repeats=1)
     with capsys.disabled():
         print(f"\n[item cache] uncached answers that varied: {diff.nondeterministic}")
+
+
+def docstring_runs(ask_once):
+    """How many items jedi computed in one request (each runs Completion._get_docstring once)."""
+    runs = [0]
+
+    def profile(frame, event, arg):
+        if event == "call" and frame.f_code is Completion._get_docstring.__code__:
+            runs[0] += 1
+
+    sys.setprofile(profile)
+    try:
+        ask_once()
+    finally:
+        sys.setprofile(None)
+    return runs[0]
+
+
+# jedi names a request's text `__main__` (no path) or after its module, and notes that the module
+# has no stub once a member is looked up through one of its instances: that note is the user's
+# module, so the members a user's class inherits from a library class are kept all the same.
+@pytest.mark.parametrize("path", [None, "user_mod"])
+def test_inherited_library_members_are_served(bridge, logs, path):
+    code = "import threading\n\nclass Worker(threading.Thread):\n    def go(self):\n        self."
+    ask(bridge, logs, code, path)
+    assert docstring_runs(lambda: ask(bridge, logs, code, path)) == 1  # only the user's own `go`
 
 
 def write_library(root, doc, mtime):

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include <memory>
@@ -274,13 +275,19 @@ std::optional<Deps> World::read_by_request() {
         deps.files[path] = now;
         return !tainted(path, now) && (!now || (now->changed_ns() <= start_ns_ - kSettleNs && !helper_may_be_behind(path, *now, helper_started)));
     };
-    for (const LoadedModule& module : jedi_.loaded()) {
+    std::vector<LoadedModule> loaded = jedi_.loaded();
+    for (const LoadedModule& module : loaded) {
+        for (const std::string& file : module.files) {
+            if (library_.is_users_text(file)) users.push_back(module.top);
+        }
+    }
+    for (const LoadedModule& module : loaded) {
         bool user = false;
         for (const std::string& file : module.files) user = user || library_.is_users_text(file);
-        if (user) {
-            users.push_back(module.top);
-            continue;
-        }
+        // jedi's note that the user's module has no stub is the user's module too (the request's
+        // own text is `__main__` to jedi, and looking up the stub of a user's value notes it).
+        bool users_stub = module.files.empty() && std::find(users.begin(), users.end(), module.top) != users.end();
+        if (user || users_stub) continue;
         deps.names.insert(module.top);
         for (const std::string& file : module.files) {
             if (!add_file(file) || !add_file(parent_of(file))) return std::nullopt;
