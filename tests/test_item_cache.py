@@ -48,22 +48,6 @@ def store_files(cache_dir):
     return glob.glob(os.path.join(cache_dir, "lsp_bridge_items", "*.json"))
 
 
-def test_cached_answers_and_logs_equal_uncached(lsp, bridge, uncached, logs, jedi_cache_dir, capsys):
-    diff = Differential(bridge, uncached, logs)
-    for i, name in enumerate(STDLIB_MODULES):
-        diff.check(f"import {name}\n{name}.", repeats=3 if i < 10 else 2)
-    for code, path, modules in OTHER_CASES:
-        diff.check(code, path, modules)
-    assert store_files(jedi_cache_dir), "the modules were written to the disk store"
-    bridge.update_sys_paths([])
-    for name in STDLIB_MODULES[:8]:
-        diff.check(f"import {name}\n{name}.", repeats=2)
-    bridge.set_workspace(os.getcwd())
-    diff.check("import json\njson.", repeats=1)
-    with capsys.disabled():
-        print(f"\n[item cache] uncached answers that varied: {diff.nondeterministic}")
-
-
 def docstring_runs(ask_once):
     """How many items jedi computed in one request (each runs Completion._get_docstring once)."""
     runs = [0]
@@ -88,6 +72,22 @@ def test_inherited_library_members_are_served(bridge, logs, path):
     code = "import threading\n\nclass Worker(threading.Thread):\n    def go(self):\n        self."
     ask(bridge, logs, code, path)
     assert docstring_runs(lambda: ask(bridge, logs, code, path)) == 1  # only the user's own `go`
+
+
+def test_cached_answers_and_logs_equal_uncached(lsp, bridge, uncached, logs, jedi_cache_dir, capsys):
+    diff = Differential(bridge, uncached, logs)
+    for i, name in enumerate(STDLIB_MODULES):
+        diff.check(f"import {name}\n{name}.", repeats=3 if i < 10 else 2)
+    for code, path, modules in OTHER_CASES:
+        diff.check(code, path, modules)
+    assert store_files(jedi_cache_dir), "the modules were written to the disk store"
+    bridge.update_sys_paths([])
+    for name in STDLIB_MODULES[:8]:
+        diff.check(f"import {name}\n{name}.", repeats=2)
+    bridge.set_workspace(os.getcwd())
+    diff.check("import json\njson.", repeats=1)
+    with capsys.disabled():
+        print(f"\n[item cache] uncached answers that varied: {diff.nondeterministic}")
 
 
 def write_library(root, doc, mtime):

@@ -1,5 +1,6 @@
 #include "item_cache/jedi_own.h"
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -174,6 +175,7 @@ bool plugins_are_own(const Checker& checker) {
 struct Verified {
     Py_ssize_t modules = -1;     // len(sys.modules) when the dicts were collected
     std::vector<PyObject*> dicts, callables;
+    std::vector<uint64_t> versions;  // of the dicts, when their callables were last collected
     py::list alive;  // holds them, so that an address seen again is the same object
     bool own = false;
     // Every value that passed a check, held like those above: a dict that changed is checked in
@@ -185,6 +187,19 @@ struct Verified {
 Verified& verified() {
     static auto* v = new Verified;  // never destroyed: it holds Python objects
     return *v;
+}
+
+// Each dict's version: the interpreter gives a dict a new one whenever it changes, so equal
+// versions mean no name was bound, rebound or deleted. Empty where the interpreter has none to read.
+std::vector<uint64_t> versions_of(const std::vector<PyObject*>& dicts) {
+    std::vector<uint64_t> versions;
+#if PY_VERSION_HEX < 0x030C0000
+    versions.reserve(dicts.size());
+    for (PyObject* d : dicts) versions.push_back(reinterpret_cast<PyDictObject*>(d)->ma_version_tag);
+#else
+    (void)dicts;
+#endif
+    return versions;
 }
 
 Py_ssize_t module_count() {
@@ -199,10 +214,16 @@ bool jedi_is_own() {
     if (!plugins_are_own(*checker)) return false;
     Verified& last = verified();
     std::vector<PyObject*> callables;
-    // The same modules as at the last check: only a rebound name can have changed.
+    // The same modules as at the last check: only a rebound name can have changed, and only in
+    // a dict whose version moved.
     if (last.modules == module_count()) {
+        std::vector<uint64_t> versions = versions_of(last.dicts);
+        if (!versions.empty() && versions == last.versions) return last.own;
         collect_callables(last.dicts, callables);
-        if (callables == last.callables) return last.own;
+        if (callables == last.callables) {
+            last.versions = std::move(versions);
+            return last.own;
+        }
         callables.clear();
     }
     std::vector<PyObject*> dicts;
@@ -210,6 +231,8 @@ bool jedi_is_own() {
     collect_callables(dicts, callables);
     if (callables == last.callables) {
         last.modules = module_count();
+        last.dicts = std::move(dicts);
+        last.versions = versions_of(last.dicts);
         return last.own;
     }
     // Rebinding back and forth must not grow the memo without bound.
@@ -228,6 +251,7 @@ bool jedi_is_own() {
     for (PyObject* value : callables) alive.append(py::handle(value));  // the dicts are among them
     last.modules = module_count();
     last.dicts = std::move(dicts);
+    last.versions = versions_of(last.dicts);
     last.callables = std::move(callables);
     last.alive = std::move(alive);
     last.own = own;
