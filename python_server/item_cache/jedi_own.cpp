@@ -1,5 +1,6 @@
 #include "item_cache/jedi_own.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -142,15 +143,22 @@ void collect_dicts(std::vector<PyObject*>& dicts) {
 
 // What may run as code, in order: of a module dict its callables and descriptors, of a class dict
 // every value (any value there may be a descriptor, and one rebound is seen at once).
-void collect_callables(const std::vector<PyObject*>& dicts, std::vector<PyObject*>& callables) {
+void collect_callables_of(PyObject* d, std::vector<PyObject*>& callables) {
+    callables.push_back(d);
+    bool class_dict = !PyDict_GetItemString(d, "__builtins__") && PyDict_GetItemString(d, "__module__");
+    PyObject *key, *value;
+    Py_ssize_t pos = 0;
+    while (PyDict_Next(d, &pos, &key, &value)) {
+        if (class_dict || PyCallable_Check(value) || Py_TYPE(value)->tp_descr_get) callables.push_back(value);
+    }
+}
+
+// ... of every dict, each dict's first place in `callables` noted in `starts`.
+void collect_callables(const std::vector<PyObject*>& dicts, std::vector<PyObject*>& callables, std::vector<size_t>& starts) {
+    starts.clear();
     for (PyObject* d : dicts) {
-        callables.push_back(d);
-        bool class_dict = !PyDict_GetItemString(d, "__builtins__") && PyDict_GetItemString(d, "__module__");
-        PyObject *key, *value;
-        Py_ssize_t pos = 0;
-        while (PyDict_Next(d, &pos, &key, &value)) {
-            if (class_dict || PyCallable_Check(value) || Py_TYPE(value)->tp_descr_get) callables.push_back(value);
-        }
+        starts.push_back(callables.size());
+        collect_callables_of(d, callables);
     }
 }
 
@@ -175,6 +183,7 @@ bool plugins_are_own(const Checker& checker) {
 struct Verified {
     Py_ssize_t modules = -1;     // len(sys.modules) when the dicts were collected
     std::vector<PyObject*> dicts, callables;
+    std::vector<size_t> starts;      // where each dict's callables begin
     std::vector<uint64_t> versions;  // of the dicts, when their callables were last collected
     py::list alive;  // holds them, so that an address seen again is the same object
     bool own = false;
@@ -189,8 +198,8 @@ Verified& verified() {
     return *v;
 }
 
-// Each dict's version: the interpreter gives a dict a new one whenever it changes, so equal
-// versions mean no name was bound, rebound or deleted. Empty where the interpreter has none to read.
+// Each dict's version: the interpreter gives a dict a new one whenever it changes, so an equal
+// version means no name was bound, rebound or deleted. Empty where the interpreter has none to read.
 std::vector<uint64_t> versions_of(const std::vector<PyObject*>& dicts) {
     std::vector<uint64_t> versions;
 #if PY_VERSION_HEX < 0x030C0000
@@ -200,6 +209,25 @@ std::vector<uint64_t> versions_of(const std::vector<PyObject*>& dicts) {
     (void)dicts;
 #endif
     return versions;
+}
+
+// The same modules as at the last check, and every dict that changed since (jedi.debug's, whose
+// indent moves on every call) still holds the same callables.
+bool unchanged_since(Verified& last) {
+    std::vector<uint64_t> versions = versions_of(last.dicts);
+    if (versions.empty() || versions.size() != last.versions.size()) return false;
+    std::vector<PyObject*> now;
+    for (size_t i = 0; i < versions.size(); ++i) {
+        if (versions[i] == last.versions[i]) continue;
+        now.clear();
+        collect_callables_of(last.dicts[i], now);
+        auto begin = last.callables.begin() + static_cast<std::ptrdiff_t>(last.starts[i]);
+        auto end = i + 1 < last.starts.size() ? last.callables.begin() + static_cast<std::ptrdiff_t>(last.starts[i + 1])
+                                              : last.callables.end();
+        if (!std::equal(now.begin(), now.end(), begin, end)) return false;
+    }
+    last.versions = std::move(versions);
+    return true;
 }
 
 Py_ssize_t module_count() {
@@ -214,24 +242,23 @@ bool jedi_is_own() {
     if (!plugins_are_own(*checker)) return false;
     Verified& last = verified();
     std::vector<PyObject*> callables;
-    // The same modules as at the last check: only a rebound name can have changed, and only in
-    // a dict whose version moved.
+    // The same modules as at the last check: only a rebound name can have changed.
     if (last.modules == module_count()) {
-        std::vector<uint64_t> versions = versions_of(last.dicts);
-        if (!versions.empty() && versions == last.versions) return last.own;
-        collect_callables(last.dicts, callables);
+        if (unchanged_since(last)) return last.own;
+        std::vector<size_t> starts;
+        collect_callables(last.dicts, callables, starts);
         if (callables == last.callables) {
-            last.versions = std::move(versions);
+            last.versions = versions_of(last.dicts);
             return last.own;
         }
         callables.clear();
     }
     std::vector<PyObject*> dicts;
+    std::vector<size_t> starts;
     collect_dicts(dicts);
-    collect_callables(dicts, callables);
+    collect_callables(dicts, callables, starts);
     if (callables == last.callables) {
         last.modules = module_count();
-        last.dicts = std::move(dicts);
         last.versions = versions_of(last.dicts);
         return last.own;
     }
@@ -251,6 +278,7 @@ bool jedi_is_own() {
     for (PyObject* value : callables) alive.append(py::handle(value));  // the dicts are among them
     last.modules = module_count();
     last.dicts = std::move(dicts);
+    last.starts = std::move(starts);
     last.versions = versions_of(last.dicts);
     last.callables = std::move(callables);
     last.alive = std::move(alive);
