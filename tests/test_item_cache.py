@@ -118,6 +118,31 @@ def test_library_edit_shows_on_next_request(bridge, logs, jedi_cache_dir, tmp_pa
     assert documentation() == ["helper(x)\n\nNew words!"]
 
 
+# (what a library module does with sys.path, whether its names are kept): jedi searches the folders
+# a module inserts, appends or assigns there, which nothing watches; one that only reads it adds none.
+SEARCH_PATH_USES = [("PATHS = list(sys.path)", True), ("path = sys.path", True),
+                    ("sys.path.append('extra')", False), ("sys.path.insert(0, 'extra')", False),
+                    ("sys.path[0:0] = ['extra']", False), ("sys.path += ['extra']", False)]
+
+
+def test_modules_that_change_their_search_path_are_not_kept(bridge, logs, tmp_path, monkeypatch):
+    real = sysconfig.get_paths
+    monkeypatch.setattr(sysconfig, "get_paths", lambda *a, **k: dict(real(*a, **k), purelib=str(tmp_path)))
+    past = time.time_ns() - 60 * 10**9
+    for i, (use, _) in enumerate(SEARCH_PATH_USES):
+        path = tmp_path / f"pathuse{i}.py"
+        path.write_text(f'import sys\n{use}\n\ndef helper(x):\n    "Help."\n    return x\n')
+        os.utime(path, ns=(past, past))
+    time.sleep(2.1)  # the change times must settle before anything is cached
+    bridge.update_sys_paths([str(tmp_path)])
+    kept = []
+    for i, _ in enumerate(SEARCH_PATH_USES):
+        ask(bridge, logs, f"import pathuse{i}\npathuse{i}.hel")
+        kept.append(docstring_runs(lambda: ask(bridge, logs, f"import pathuse{i}\npathuse{i}.hel")) == 0)
+    bridge.update_sys_paths([])
+    assert kept == [expected for _, expected in SEARCH_PATH_USES]
+
+
 def test_synced_module_edit_shows_on_next_request(bridge, logs):
     for doc in ("First.", "Second."):
         answer, _ = ask(bridge, logs, "import shapes\nshapes.", "main", {"shapes": f'def area(r):\n    "{doc}"\n'})

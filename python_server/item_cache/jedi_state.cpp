@@ -224,26 +224,76 @@ std::vector<py::object> ParsedTexts::lines_for(const std::string& path, int64_t 
     return found;
 }
 
+namespace {
+
+bool is_leaf(py::handle node, pyobj::Name& type, pyobj::Name& value) {
+    return pyobj::equals(attr(node, PYOBJ_NAME("type")), type) && pyobj::equals(attr(node, PYOBJ_NAME("value")), value);
+}
+
+// `sys.path...`: a power or atom_expr whose first two parts are the name `sys` and a trailer
+// naming `path` (jedi finds `sys[path]` too; only an assignment needs the dot).
+bool is_sys_path(py::handle node, bool dotted) {
+    py::object type = attr(node, PYOBJ_NAME("type"));
+    if (!pyobj::equals(type, PYOBJ_NAME("power")) && !pyobj::equals(type, PYOBJ_NAME("atom_expr"))) return false;
+    py::object children = attr(node, PYOBJ_NAME("children"));
+    if (py::len(children) < 2 || !is_leaf(children[py::int_(0)], PYOBJ_NAME("name"), PYOBJ_NAME("sys"))) return false;
+    py::object trailer = children[py::int_(1)];
+    if (!pyobj::equals(attr(trailer, PYOBJ_NAME("type")), PYOBJ_NAME("trailer"))) return false;
+    py::object parts = attr(trailer, PYOBJ_NAME("children"));
+    return py::len(parts) > 1 && (!dotted || is_leaf(parts[py::int_(0)], PYOBJ_NAME("operator"), PYOBJ_NAME("."))) &&
+           is_leaf(parts[py::int_(1)], PYOBJ_NAME("name"), PYOBJ_NAME("path"));
+}
+
+// `sys.path.insert(...)` or `sys.path.append(...)`, from which jedi reads a folder.
+bool is_list_change(py::handle power) {
+    py::object children = attr(power, PYOBJ_NAME("children"));
+    py::object method = children[py::int_(2)], call = children[py::int_(3)];
+    if (!pyobj::equals(attr(method, PYOBJ_NAME("type")), PYOBJ_NAME("trailer")) ||
+        !pyobj::equals(attr(call, PYOBJ_NAME("type")), PYOBJ_NAME("trailer"))) {
+        return false;
+    }
+    py::object named = attr(method, PYOBJ_NAME("children")), called = attr(call, PYOBJ_NAME("children"));
+    if (!is_leaf(named[py::int_(0)], PYOBJ_NAME("operator"), PYOBJ_NAME(".")) ||
+        !is_leaf(called[py::int_(0)], PYOBJ_NAME("operator"), PYOBJ_NAME("(")) || py::len(called) != 3) {
+        return false;
+    }
+    py::object name = attr(named[py::int_(1)], PYOBJ_NAME("value"));
+    return pyobj::equals(name, PYOBJ_NAME("insert")) || pyobj::equals(name, PYOBJ_NAME("append"));
+}
+
+// A statement that assigns to `sys.path...` with `=` or `+=`, from which jedi reads folders.
+bool assigns_sys_path(py::handle statement) {
+    py::object children = attr(statement, PYOBJ_NAME("children"));
+    Py_ssize_t n = py::len(children);
+    for (Py_ssize_t i = 0; i + 1 < n; i += 2) {
+        py::object op = children[py::int_(i + 1)];
+        bool assigning = is_leaf(op, PYOBJ_NAME("operator"), PYOBJ_NAME("=")) ||
+                         is_leaf(op, PYOBJ_NAME("operator"), PYOBJ_NAME("+="));
+        if (assigning && is_sys_path(children[py::int_(i)], true)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 bool changes_search_path(py::handle tree) {
     py::object used = call_method(tree, PYOBJ_NAME("get_used_names"));
     py::object names = call_method(used, PYOBJ_NAME("get"), PYOBJ_NAME("path").get());
     if (names.is_none()) return false;
-    // jedi's own test (check_sys_path_modifications): a `path` name in `sys.path...`.
-    auto is_name = [](py::handle node, pyobj::Name& value) {
-        return pyobj::equals(attr(node, PYOBJ_NAME("type")), PYOBJ_NAME("name")) &&
-               pyobj::equals(attr(node, PYOBJ_NAME("value")), value);
-    };
+    // jedi's own test (check_sys_path_modifications): each `sys.path` that is inserted into,
+    // appended to or assigned; a module that only reads it adds no folder.
     for (py::handle name : names) {
         py::object power = attr(attr(name, PYOBJ_NAME("parent")), PYOBJ_NAME("parent"));
-        if (power.is_none()) continue;
-        py::object type = attr(power, PYOBJ_NAME("type"));
-        if (!pyobj::equals(type, PYOBJ_NAME("power")) && !pyobj::equals(type, PYOBJ_NAME("atom_expr"))) continue;
-        py::object children = attr(power, PYOBJ_NAME("children"));
-        if (py::len(children) < 2 || !is_name(children[py::int_(0)], PYOBJ_NAME("sys"))) continue;
-        py::object trailer = children[py::int_(1)];
-        if (!pyobj::equals(attr(trailer, PYOBJ_NAME("type")), PYOBJ_NAME("trailer"))) continue;
-        py::object parts = attr(trailer, PYOBJ_NAME("children"));
-        if (py::len(parts) > 1 && is_name(parts[py::int_(1)], PYOBJ_NAME("path"))) return true;
+        if (power.is_none() || !is_sys_path(power, false)) continue;
+        if (py::len(attr(power, PYOBJ_NAME("children"))) >= 4) {
+            if (is_list_change(power)) return true;
+            continue;
+        }
+        py::object statement = attr(power, PYOBJ_NAME("parent"));
+        if (!statement.is_none() && pyobj::equals(attr(statement, PYOBJ_NAME("type")), PYOBJ_NAME("expr_stmt")) &&
+            assigns_sys_path(statement)) {
+            return true;
+        }
     }
     return false;
 }
