@@ -233,20 +233,6 @@ public:
         drop_bound_members();
     }
 
-    void record_hidden_members() {
-        // Past a limit nothing is kept: the hidden names are not worth computing then.
-        if (!recording_ || recording_->broken || jedi_->limit_reached()) return;
-        py::list entries;
-        for (Recorded& r : recording_->entries) {
-            if (!r.computed) computed(r.completion, r.label, r.values);
-            py::object entry = members::entry(r.completion, r.label, r.values);
-            if (!entry) return;
-            entries.append(entry);
-        }
-        if (jedi_->limit_reached()) return;
-        recording_->done = std::move(entries);
-    }
-
     void finish() {
         bool list_done = recording_ && recording_->done;
         if ((pending_.empty() && !list_done) || generation_ != workspace::search_generation()) return;
@@ -264,6 +250,21 @@ public:
     }
 
 private:
+    // The entries of the list being recorded, the names the answer hid included.
+    void record_hidden_members() {
+        // Past a limit nothing is kept: the hidden names are not worth computing then.
+        if (!recording_ || recording_->broken || jedi_->limit_reached()) return;
+        py::list entries;
+        for (Recorded& r : recording_->entries) {
+            if (!r.computed) computed(r.completion, r.label, r.values);
+            py::object entry = members::entry(r.completion, r.label, r.values);
+            if (!entry) return;
+            entries.append(entry);
+        }
+        if (jedi_->limit_reached()) return;
+        recording_->done = std::move(entries);
+    }
+
     // The item of a completion that passed the underscore rule, with its values: from the cache,
     // or computed (and remembered when it may be).
     py::object computed(py::handle completion, py::handle name, ItemValues& values) {

@@ -23,11 +23,11 @@ namespace item_cache {
 
 class InstanceMembers {
 public:
-    InstanceMembers();  // finds jedi's two name types; made per request, as jedi may be patched and
-                        // the classes' trees change
+    InstanceMembers();  // finds jedi's name and class types; made per request, as jedi may be
+                        // patched and the classes' trees change
 
-    // The class member name that an instance's name wraps, when the member is such a function or
-    // property; a null object otherwise.
+    // The class member name that an instance's name wraps, when the member is such a function,
+    // property or statement; a null object otherwise.
     py::object plain_member(py::handle name);
 
     // False for a stub statement of such a member whose values bind to the instance (a
