@@ -10,6 +10,7 @@ import time
 
 import jedi
 from jedi.api.classes import Completion
+import parso
 import pytest
 
 from support import DEVHOST
@@ -166,6 +167,23 @@ def test_failing_jedi_part_is_answered_as_uncached_and_not_kept(bridge, uncached
     assert "documentation" not in next(c for c in failing[0]["completions"] if c["label"] == "dumps")
     monkeypatch.setattr(jedi.api.classes.Completion, "docstring", real)
     assert ask(bridge, logs, code) == ask(uncached, logs, code)
+
+
+@pytest.mark.parametrize("code", ["import json\njson.", "import json\njson.du", "x = 'a'\nx."])
+def test_a_failure_inside_the_caches_own_step_is_never_an_empty_answer(bridge, uncached, logs, tmp_path, monkeypatch,
+                                                                      code):
+    """Every parso pickle cut in half: jedi fails where the cache's site check asks it first, and
+    jedi's memo would then give complete() an empty default on the same Script."""
+    monkeypatch.setattr(jedi.settings, "cache_directory", str(tmp_path))
+    bridge.update_sys_paths([])
+    ask(uncached, logs, code)
+    for path in glob.glob(str(tmp_path / "**" / "*.pkl"), recursive=True):
+        with open(path, "r+b") as f:
+            f.truncate(os.path.getsize(path) // 2)
+    monkeypatch.setattr(parso.cache, "parser_cache", {})
+    expected = ask(uncached, logs, code)
+    monkeypatch.setattr(parso.cache, "parser_cache", {})
+    assert ask(bridge, logs, code) == expected
 
 
 @pytest.mark.parametrize(

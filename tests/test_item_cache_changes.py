@@ -57,6 +57,8 @@ FIXED = {
 # shared decorator jedi stops executing within one request; a module imported from a folder jedi's
 # helper listed before a copy kept the folder's modification time; one imported from a folder that
 # a library module adds to its own search path.
+HELPER = "def deco(f):\n    def wrapper({params}):\n        return f\n\n    return wrapper\n"
+NAMESPACE = "from pkgutil import extend_path\n\n__path__ = extend_path(__path__, __name__)\n"
 OPS = "def deco(f):\n    def wrapper(flag=True):\n        return f\n\n    return wrapper\n" + "".join(
     f'\n\n@deco\ndef op{i}(a, b):\n    "Op {i}."\n    return a\n' for i in range(10))
 CLASS_FILES = {
@@ -64,6 +66,16 @@ CLASS_FILES = {
     "lib/needy.py": 'from late import *\n\n\nclass Needy(Late):\n    "Needy."\n',
     "lib/pathy.py": 'import sys\n\nsys.path.insert(0, {extra!r})\nfrom extramod import *\n\n\n'
                     'class Pathy(Extra):\n    "Pathy."\n',
+    # a decorator in another module than the function it wraps, so a list of api's module whose
+    # item was served never made jedi read helper.py
+    "lib/helper.py": HELPER.format(params="flag=True"),
+    "lib/api.py": 'from helper import deco\n\n\n@deco\ndef api(a, b):\n    "Api."\n    return a\n',
+    # a name whose running value (jedi.settings.auto_import_modules) differs from its source
+    "lib/autodoc.py": 'def tool(a):\n    "Source doc."\n    return a\n\n\ntool.__doc__ = "Running doc."\n',
+    "lib/reexp.py": "from autodoc import tool\n",
+    # a pkgutil-style package in two folders of the search path, one of them without a module yet
+    "lib/nspkg/__init__.py": NAMESPACE, "lib/portion/nspkg/__init__.py": NAMESPACE,
+    "lib/portion/nspkg/c.py": "",
 }
 LATE = 'class {name}:\n    "{name}."\n\n    def __init__(self, a, b):\n        pass\n'
 CLASS_REQUESTS = {"needy": "import needy\nneedy.", "pathy": "import pathy\npathy.",
@@ -76,7 +88,9 @@ CLASS_REQUESTS = {"needy": "import needy\nneedy.", "pathy": "import pathy\npathy
                   # a stub class's statements through two user classes
                   "own-c": "import stubpkg\n\nclass C(stubpkg.Gear):\n    def go(self):\n        self.",
                   "own-d": "import stubpkg\n\nclass D(stubpkg.Gear):\n    def __init__(self, k):\n        pass\n\n"
-                           "    def go(self):\n        self."}
+                           "    def go(self):\n        self.",
+                  "from-api": "from api import ", "api.": "import api\napi.", "api.ap": "import api\napi.ap",
+                  "reexp": "import reexp\nreexp.", "nspkg": "import nspkg\nnspkg.", "nspkg.b": "import nspkg\nnspkg.b"}
 VARYING = ["lib/base.py", "alt/base.py", "lib/stubpkg/_impl.py", "lib/deppkg/__init__.py"]
 # An unsaved library file, and the request that reads it through another module.
 UNSAVED = {"lib/base.py": "child", "lib/stubpkg/_impl.py": "stub", "lib/deppkg/__init__.py": "client"}
@@ -200,6 +214,8 @@ if conf.get("lib"):
     sysconfig.get_paths = lambda *a, **k: dict(real_paths(*a, **k), purelib=conf["lib"])
 import jedi
 jedi.settings.cache_directory = conf["cache"]
+for name, value in conf.get("settings", {}).items():
+    setattr(jedi.settings, name, value)
 from support import MODULE_NAME, captured_logs, new_bridge
 from support.item_answers import ask, uncached_bridge
 lsp = importlib.import_module(MODULE_NAME)
@@ -243,7 +259,7 @@ class Session:
         self.label, self.library, self.bridges = label, library, (cached, uncached)
         self.logs, self.run_python, self.monkeypatch, self.with_logs = logs, run_python, monkeypatch, with_logs
         self.synced_fields = ("", "x", False)
-        self.done, self.modules = [], {}
+        self.done, self.modules, self.settings = [], {}, {}
         as_purelib(monkeypatch, library)
         self.set_paths([library.lib])
         for b in self.bridges:
@@ -296,7 +312,8 @@ class Session:
             self.modules["base"] = render("sync", *self.synced_fields)
 
     def paths(self, which):
-        self.set_paths([self.library.alt, self.library.lib] if which == "alt" else [self.library.lib])
+        first = {"alt": [self.library.alt], "portion": [self.library.path("lib/portion")]}.get(which, [])
+        self.set_paths(first + [self.library.lib])
 
     def unsaved(self, rel):
         edited = render(rel, *new_fields(self.library.rng, rel, self.library.fields[rel]))
@@ -324,7 +341,7 @@ class Session:
 
     def new_process(self, **conf):
         return in_new_process(self.run_python, lib=self.library.lib, cache=jedi.settings.cache_directory,
-                              paths=self.search, modules=self.modules, **conf)
+                              paths=self.search, modules=self.modules, settings=self.settings, **conf)
 
     def limits(self, module):
         """A request whose items meet a jedi limit, then one for the last item alone, each in a new
@@ -355,6 +372,14 @@ class Session:
 
     def add(self, rel):
         self.library.write(rel, LATE.format(name="Extra"))
+
+    def rewrap(self, _):
+        self.library.write("lib/helper.py", HELPER.format(params="verbose=False, more=1"))
+
+    def auto_import(self, module):
+        """The host has jedi ask the running module instead of reading its source."""
+        self.settings["auto_import_modules"] = jedi.settings.auto_import_modules + [module]
+        self.monkeypatch.setattr(jedi.settings, "auto_import_modules", self.settings["auto_import_modules"])
 
     def unsaved_via(self, method):
         """Unsaved text of lib/base.py through another request than completion."""
@@ -413,6 +438,11 @@ CLASSES = {
     "m2-stub-replaced": "ask:stub restub ask:stub restart:stub",
     "i1-inherited-members-of-two-user-classes": "ask:own-a ask:own-b ask:own-a restart:own-b,own-a",
     "i2-stub-statements-of-two-user-classes": "ask:own-c ask:own-d ask:own-c restart:own-d,own-c",
+    # a third review's
+    "k1-list-made-from-served-items": "ask:from-api ask:api. rewrap ask:api.ap restart:api.ap",
+    "k2-jedi-setting-changed-by-the-host": "ask:reexp auto-import:autodoc ask:reexp restart:reexp",
+    "k3-package-in-two-folders": "paths:portion ask:nspkg add:lib/nspkg/b.py ask:nspkg ask:nspkg.b "
+                                 "restart:nspkg,nspkg.b",
 }
 # Steps over function items again, all made by the plain calls: the cache alone against them, so a
 # difference only above (the cache with one-list signatures) is the function items' own.

@@ -93,7 +93,15 @@ py::object get_completions(const workspace::Request& r) {
             pyobj::debug(PYOBJ_NAME("[LSP] Jedi returned %d completions"), py::int_(served->matched));
             return std::move(served->items);
         }
-        return completion_items(r, *cache, jedi.script, show_underscores);
+        if (!cache->answer_at_risk()) {
+            py::list items = completion_items(r, *cache, jedi.script, show_underscores);
+            if (!cache->answer_at_risk()) return std::move(items);
+        }
+        // The cache's own work met an exception inside jedi, whose memo now answers that question
+        // with its empty default: the request is asked again as if the cache were not there, so
+        // jedi's own failure, if it is one, is the request's error and never an empty answer.
+        cache->leave();
+        return completion_items(r, *cache, jedi.fresh_script(), show_underscores);
     };
     steps.respond = [&](py::object items) -> py::object {
         cache->finish();

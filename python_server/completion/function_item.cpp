@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "item_cache/jedi_own.h"
+#include "item_cache/jedi_as_shipped.h"
 #include "pyobj/calls.h"
 #include "pyobj/globals.h"
 #include "pyobj/ops.h"
@@ -48,7 +48,7 @@ OneSignatureList::OneSignatureList(py::handle self) : outer_(current()) {
     // Any failure here only means the plain calls for this request.
     pyobj::except_exception(
         [&] {
-            if (plain_calls_asked() || !item_cache::bridge_is_own(self) || !item_cache::jedi_is_own()) return;
+            if (plain_calls_asked() || !item_cache::bridge_is_own(self) || !item_cache::jedi_is_as_shipped()) return;
             auto* types = new Types;
             types->completion = attr(pyobj::import(PYOBJ_NAME("jedi.api.classes")), PYOBJ_NAME("Completion"));
             types->import_name = attr(pyobj::import(PYOBJ_NAME("jedi.inference.names")), PYOBJ_NAME("ImportName"));

@@ -7,7 +7,7 @@
 // the position and the name. Kept on disk too (store.h).
 //
 // The rule: a served item equals the item jedi makes for that completion in a request that met
-// none of jedi's counted limits (world.h says what "as it was" takes):
+// none of jedi's counted limits (deps.h and file_view.h say what "as it was" takes):
 // - it is kept only when computed before the request met one (a function executed as often as
 //   jedi allows one, the executions in total, a node inferred 300 times: JediState::limit_reached),
 //   since past a limit jedi's answer for an item depends on which items the request made first;
@@ -24,36 +24,9 @@
 #include <memory>
 #include <optional>
 
-#include "pyobj/errors.h"
+#include "item_cache/item_values.h"
 
 namespace item_cache {
-
-// What an item's per-name work gave: jedi's type, the detail and the documentation (a null
-// object where the item has none), and whether any part of it raised.
-struct ItemValues {
-    py::object type, detail, documentation;
-    bool failed = false;
-};
-
-// How the feature makes its items; the cache knows them only through these.
-struct ItemMaker {
-    // The item of a completion, or a null object for a hidden underscore name.
-    py::object (*item)(py::handle self, py::handle completion, bool show_underscores);
-    // text.startswith("_")
-    bool (*starts_with_underscore)(py::handle text);
-    // The item of a completion whose name passed the underscore rule; `record`, when given,
-    // receives what was computed.
-    py::object (*computed)(py::handle self, py::handle completion, py::handle name, ItemValues* record);
-    // The item made from values computed earlier.
-    py::object (*from_values)(py::handle name, const ItemValues& values);
-};
-
-// A member completion's answer from a kept list (member_lists.h): the items, and how many
-// completions jedi would have returned before the underscore rule.
-struct ServedList {
-    py::list items;
-    Py_ssize_t matched = 0;
-};
 
 // One request's use of the cache; made before jedi is asked for the completions.
 class ItemCache {
@@ -79,6 +52,12 @@ public:
     // After the last item: drops what a file changed under, writes the modules that gained
     // entries to the disk store.
     void finish();
+
+    // The cache's own work met an exception where the answer's jedi state was still in use: jedi
+    // memoizes a default for what raised, so the request must be answered on a fresh Script.
+    bool answer_at_risk() const;
+    // From here on the request goes as without the cache, and nothing of it is kept.
+    void leave();
 
 private:
     class Session;

@@ -1,3 +1,4 @@
+// Which members of a library class reached through an instance may be kept.
 #include "item_cache/instance_members.h"
 
 #include "pyobj/calls.h"

@@ -1,13 +1,13 @@
+// Reading jedi's state: the context's parts, the modules a request loaded, jedi's limits and helper, parso's kept texts.
 #include "item_cache/jedi_state.h"
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
-#include "item_cache/jedi_own.h"
+#include "item_cache/jedi_as_shipped.h"
 #include "item_cache/key.h"
 #include "item_cache/library_files.h"
 #include "pyobj/calls.h"
@@ -45,26 +45,22 @@ void add_value(LoadedModule& loaded, py::handle value) {
         return;
     }
     std::string file = path_of(call_method(value, PYOBJ_NAME("py__file__")));
-    if (!file.empty()) loaded.files.push_back(file);
+    if (file.empty()) return;
+    loaded.files.push_back(file);
     add_tree(loaded, value);
-}
-
-// This module's own build: the file it was loaded from, with its size, modification time and
-// inode. Items are made by this build's code, so another build's records are not its answers.
-const std::string& build_identity() {
-    static const std::string* identity = [] {
-        Dl_info info{};
-        std::string text = "unknown build";
-        if (::dladdr(reinterpret_cast<void*>(&build_identity), &info) && info.dli_fname) {
-            std::optional<FileState> state = file_state(info.dli_fname);
-            if (state) {
-                text = std::string(info.dli_fname) + ' ' + std::to_string(state->size) + ' ' +
-                       std::to_string(state->mtime_ns) + ' ' + std::to_string(state->ino);
-            }
-        }
-        return new std::string(text);
-    }();
-    return *identity;
+    // Only a package's __init__ file can declare more folders (asking a compiled module would
+    // ask jedi's helper process).
+    std::string own = file.substr(0, file.rfind('/'));
+    if (file.compare(own.size(), std::string::npos, "/__init__.py") != 0 &&
+        file.compare(own.size(), std::string::npos, "/__init__.pyi") != 0) {
+        return;
+    }
+    py::object folders = call_method(value, PYOBJ_NAME("py__path__"));
+    if (folders.is_none()) return;
+    for (py::handle folder : folders) {
+        std::string path = path_of(folder);
+        if (path != own) loaded.portions.push_back(std::move(path));
+    }
 }
 
 LoadedModule named(py::handle names) {
@@ -79,28 +75,24 @@ LoadedModule named(py::handle names) {
 std::optional<JediState> JediState::of(py::handle script, const std::string& sync_folder) {
     py::object jedi = import(PYOBJ_NAME("jedi"));
     if (reinterpret_cast<PyObject*>(Py_TYPE(script.ptr())) != attr(jedi, PYOBJ_NAME("Script")).ptr()) return std::nullopt;
-    if (!jedi_is_own()) return std::nullopt;
+    if (!jedi_is_as_shipped()) return std::nullopt;
     JediState s;
     s.state_ = attr(script, PYOBJ_NAME("_inference_state"));
     py::object environment = attr(s.state_, PYOBJ_NAME("environment"));
     py::object sys = import(PYOBJ_NAME("sys"));
-    py::list parts;
-    // In the order key::kContextParts names them; a part added here must be named there.
-    py::object fixed[] = {attr(sys, PYOBJ_NAME("version")), attr(sys, PYOBJ_NAME("executable")),
-                          attr(jedi, PYOBJ_NAME("__version__")), attr(jedi, PYOBJ_NAME("__file__")),
-                          attr(import(PYOBJ_NAME("parso")), PYOBJ_NAME("__version__")),
-                          py::str(build_identity()),
-                          attr(environment, PYOBJ_NAME("executable")),
-                          py::tuple(attr(environment, PYOBJ_NAME("version_info")))};
-    static_assert(std::size(fixed) == key::kContextPartCount, "name the context's parts in item_cache/key.h");
-    for (const py::object& part : fixed) parts.append(py::str(part));
+    std::optional<std::string> settings = key::settings_text();
+    if (!settings) return std::nullopt;
+    key::ContextParts parts = {attr(sys, PYOBJ_NAME("version")), attr(sys, PYOBJ_NAME("executable")),
+                               attr(jedi, PYOBJ_NAME("__version__")), attr(jedi, PYOBJ_NAME("__file__")),
+                               attr(import(PYOBJ_NAME("parso")), PYOBJ_NAME("__version__")),
+                               py::str(key::build_identity()),
+                               attr(environment, PYOBJ_NAME("executable")),
+                               py::tuple(attr(environment, PYOBJ_NAME("version_info"))),
+                               py::str(*settings)};
     for (py::handle entry : call_method(s.state_, PYOBJ_NAME("get_sys_path"))) {
-        std::string path = normalised_path(py::str(entry));
-        s.search_path_.push_back(path);
-        if (!sync_folder.empty() && is_under(path, sync_folder)) path = "<sync>" + path.substr(sync_folder.size());
-        parts.append(py::str(path));
+        s.search_path_.push_back(normalised_path(py::str(entry)));
     }
-    s.context_ = utf8(pyobj::steal(PyUnicode_Join(py::str("\n").ptr(), parts.ptr())));
+    s.context_ = key::context(parts, s.search_path_, sync_folder);
     s.project_path_ = path_of(attr(attr(s.state_, PYOBJ_NAME("project")), PYOBJ_NAME("path")));
     return s;
 }

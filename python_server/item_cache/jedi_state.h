@@ -18,6 +18,9 @@ namespace item_cache {
 struct LoadedModule {
     std::string top;                 // the first part of the dotted name
     std::vector<std::string> files;  // its file, or a namespace package's folders; none when compiled or not found
+    // A package's other folders, as jedi searches them: a pkgutil- or pkg_resources-style
+    // package (`extend_path(__path__, ...)`) spans its name's folder in every search path entry.
+    std::vector<std::string> portions;
     py::object tree;                 // the parsed module of a file, else a null object
     py::object code_lines;           // the text jedi's parser holds for the file, as lines
 };

@@ -1,3 +1,4 @@
+// Library roots, file states and normalised paths.
 #include "item_cache/library_files.h"
 
 #include <sys/stat.h>

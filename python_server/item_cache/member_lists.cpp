@@ -1,9 +1,11 @@
+// Finding a member completion's site, describing its value, and serving a kept list as jedi filters.
 #include "item_cache/member_lists.h"
 
 #include <algorithm>
 #include <utility>
 #include <vector>
 
+#include "item_cache/key.h"
 #include "pyobj/calls.h"
 #include "pyobj/globals.h"
 #include "pyobj/names.h"
@@ -249,34 +251,6 @@ std::optional<Site> site_of(py::handle script, py::handle line, py::handle colum
     return site;
 }
 
-std::string settings_text() {
-    py::object settings = attr(import(PYOBJ_NAME("jedi")), PYOBJ_NAME("settings"));
-    py::dict values = py::reinterpret_borrow<py::dict>(attr(settings, PYOBJ_NAME("__dict__")));
-    std::vector<std::string> lines;
-    auto plain = [](py::handle v) {
-        return v.is_none() || PyBool_Check(v.ptr()) || PyLong_CheckExact(v.ptr()) || PyFloat_CheckExact(v.ptr()) || is_str(v);
-    };
-    for (auto item : values) {
-        // Case folding is read when a list is served; every other setting may change the list.
-        if (!is_str(item.first) || utf8(item.first).rfind('_', 0) == 0 || utf8(item.first) == "case_insensitive_completion") {
-            continue;
-        }
-        py::handle v = item.second;
-        if (PyModule_Check(v.ptr()) || PyCallable_Check(v.ptr())) continue;
-        bool ok = plain(v);
-        if (!ok && (PyList_CheckExact(v.ptr()) || PyTuple_CheckExact(v.ptr()))) {
-            ok = std::all_of(py::iter(v), py::iterator::sentinel(), [&](py::handle e) { return plain(e); });
-        }
-        // A value whose text may not tell it apart: no list is kept under it.
-        if (!ok) pyobj::raise(PyExc_TypeError, "a jedi setting of another type");
-        lines.push_back(utf8(item.first) + "=" + utf8(pyobj::steal(PyObject_Repr(v.ptr()))));
-    }
-    std::sort(lines.begin(), lines.end());
-    std::string text;
-    for (const std::string& line : lines) text += line + "\n";
-    return text;
-}
-
 namespace {
 
 struct Snapshot {
@@ -339,7 +313,7 @@ py::object entries_from_json(py::handle stored) {
     py::list entries;
     auto str_or_none = [](py::handle v) { return v.is_none() || is_str(v); };
     for (py::handle row : stored) {
-        if (!PyList_CheckExact(row.ptr()) || PyList_GET_SIZE(row.ptr()) != 6) return py::object();
+        if (!PyList_CheckExact(row.ptr()) || PyList_GET_SIZE(row.ptr()) != key::kMemberValueCount) return py::object();
         auto at = [&](Py_ssize_t i) { return py::handle(PyList_GET_ITEM(row.ptr(), i)); };
         if (!is_str(at(0)) || !is_str(at(1)) || !PyBool_Check(at(2).ptr()) || !is_str(at(3)) || !str_or_none(at(4)) ||
             !str_or_none(at(5))) {

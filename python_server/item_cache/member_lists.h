@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "item_cache/cache.h"
+#include "item_cache/item_values.h"
 #include "item_cache/library_files.h"
 
 namespace item_cache::members {
@@ -29,9 +29,6 @@ struct Site {
 // dot, an import, a string, a dict key, several values or none, a value that is not a library
 // one or whose list may depend on more than its description). Raises on anything unexpected.
 std::optional<Site> site_of(py::handle script, py::handle line, py::handle column, const LibraryFiles& library);
-
-// jedi.settings' public values but case folding (read when a list is served), as text.
-std::string settings_text();
 
 // The code a served list skips is jedi's own as at the first look: jedi.Script.complete and the
 // module dicts of jedi.api.completion and jedi.api.helpers.

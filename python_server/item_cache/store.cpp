@@ -1,3 +1,4 @@
+// The disk store's files: reached relative to the opened folder, read and written whole, kept bounded.
 #include "item_cache/store.h"
 
 #include <dirent.h>
@@ -15,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "item_cache/key.h"
 #include "pyobj/calls.h"
 #include "pyobj/globals.h"
 #include "pyobj/log.h"
@@ -29,7 +31,7 @@ constexpr size_t kMaxFiles = 256;                  // the folder never holds mor
 constexpr size_t kKeptFiles = 192;                 // what pruning leaves
 constexpr off_t kMaxFileSize = 64L * 1024 * 1024;  // larger is no file of ours
 constexpr time_t kAbandonedTempAge = 600;          // seconds: a writer that died left it
-constexpr size_t kNameDigits = 32;                 // hex digits of a store file's name
+constexpr size_t kNameDigits = key::kFileNameDigits;
 constexpr const char* kTempPrefix = ".tmp-";
 constexpr size_t kTempDigits = 16;
 
@@ -165,17 +167,6 @@ void write_all(int fd, const char* data, size_t size, py::handle path) {
     }
 }
 
-// The file name of a header: a digest of all its fields, so that it carries what the header does.
-std::string file_name(py::handle header) {
-    static pyobj::KeywordNames sort_keys{"sort_keys"};
-    py::object text = pyobj::call_kw(json(PYOBJ_NAME("dumps")), sort_keys, header, Py_True);
-    py::object encoded = pyobj::call_method(text, PYOBJ_NAME("encode"), PYOBJ_NAME("utf-8").get(),
-                                            PYOBJ_NAME("surrogatepass").get());
-    py::object digest = pyobj::call(attr(import(PYOBJ_NAME("hashlib")), PYOBJ_NAME("sha256")), encoded);
-    std::string hex = pyobj::utf8(pyobj::call_method(digest, PYOBJ_NAME("hexdigest")));
-    return hex.substr(0, kNameDigits) + ".json";
-}
-
 std::string temp_name() {
     unsigned char bytes[kTempDigits / 2];
     if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
@@ -242,7 +233,7 @@ py::object load(py::handle header, const std::function<bool(py::handle)>& usable
         [&]() -> py::object {
             std::unique_ptr<Fd> folder = open_folder(path);
             if (!folder) return py::object();
-            std::string name = file_name(header);
+            std::string name = key::file_name(header);
             path = joined(path, py::str(name));
             py::object data = read_file(folder->get(), name, path);
             if (!data) return py::object();
@@ -274,7 +265,7 @@ void save(py::handle header, py::handle payload) {
         [&] {
             std::unique_ptr<Fd> folder = open_folder(path);
             if (!folder) return;
-            std::string name = file_name(header);
+            std::string name = key::file_name(header);
             path = joined(path, py::str(name));
             py::dict data;
             for (auto field : py::reinterpret_borrow<py::dict>(header)) data[field.first] = field.second;

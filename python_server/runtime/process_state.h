@@ -3,11 +3,18 @@
 // start; everything below is then made, and never freed (a daemon thread may still use it while
 // the process exits).
 //
-// The process-wide state (all of it in runtime/):
+// The process-wide state: runtime's
 //   the jedi lock's mutex (jedi_lock.cpp), the watchdog's registry of requests, its one task and
 //   its thread (stop_watchdog.cpp), the stop's exception class (stop_watchdog.cpp), the collector
 //   pause's depth and saved thresholds (collector_pause.cpp), and the method calls running now
 //   (boundary/binder.cpp).
+// and the item cache's (item_cache/: made at its first use, used under the jedi lock):
+//   the kept records and member lists with the request counter and the search generation they
+//   were filled under (kept_units.cpp), what the process learnt of files - unsaved paths, each
+//   file's imports, folder listings, texts found current (file_view.cpp) - the values of jedi's
+//   and parso's dicts that passed the as-shipped check (jedi_as_shipped.cpp), the first look at the
+//   code a served list skips (member_lists.cpp), the store folders found to be the process's own
+//   (store.cpp), and this build's identity (key.cpp).
 //
 // A child made by fork() has only the forking thread. It gets:
 //   - the count of method calls running that thread's own (the exit waits for that count);
@@ -15,6 +22,10 @@
 //   - a fresh watchdog registry, with no thread: the child's first request or pause starts its own;
 //   - the collector pause at the forking thread's own depth, and a pause no thread there is left
 //     to end is ended (os.register_at_fork, so it runs as Python in the child).
+//   - the item cache's state as it was: all of it holds only what was true of files and jedi's
+//     code when it was read, and every entry is checked against the files again before it is
+//     served; the child's own request counter continues the parent's, and what it stores is
+//     written atomically beside what the parent stores.
 //
 // At the interpreter's exit (an atexit function: non-daemon threads are joined by then, daemon
 // threads still run, and nothing is finalized yet; it runs before weakref.finalize's, which kills

@@ -64,6 +64,7 @@ py::object run_steps(const Inputs& in, const Steps& steps) {
         sync_if_needed(in);
         if (steps.after_sync) steps.after_sync();
         jedi.path = script_path(in);
+        jedi.fresh_script = [&] { return new_script(in, jedi.path); };
     }
     py::object asked = runtime::stoppable([&] {
         if (steps.uses_jedi) jedi.script = new_script(in, jedi.path);

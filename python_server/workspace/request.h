@@ -26,6 +26,10 @@ BOUNDARY_ARGS(Request, WORKSPACE_REQUEST_PARAMS);
 struct Jedi {
     py::object path;
     py::object script;
+    // Another jedi.Script of the same code, path and project, for a request whose own extra work
+    // met an exception inside jedi: jedi's memo then holds its default for what raised, so the
+    // first Script would answer as if that were the answer.
+    std::function<py::object()> fresh_script;
 };
 
 // What one request adds to the frame: each part is called at its step of serve(); the optional

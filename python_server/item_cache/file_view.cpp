@@ -1,4 +1,6 @@
-#include "item_cache/world.h"
+// A request's view of the files: their states read once per path, and the process-wide facts
+// kept about them (unsaved texts, imports, folder listings, texts found current).
+#include "item_cache/file_view.h"
 
 #include <dirent.h>
 
@@ -28,8 +30,8 @@ struct ModuleCode {
     bool read = false;
 };
 
-// Process-wide memos, used under the jedi lock; never destroyed (they outlive no interpreter).
-struct Memos {
+// What the process learnt of files, used under the jedi lock; never destroyed (they outlive no interpreter).
+struct FileFacts {
     std::unordered_map<std::string, int64_t> unsaved;  // path -> modification time when opened
     std::unordered_map<std::string, std::pair<FileState, ModuleCode>> imports;
     std::unordered_map<std::string, std::pair<FileState, std::set<std::string>>> listings;
@@ -38,8 +40,8 @@ struct Memos {
     std::unordered_map<std::string, std::pair<FileState, std::vector<py::object>>> texts;
 };
 
-Memos& memos() {
-    static Memos* m = new Memos;
+FileFacts& facts() {
+    static FileFacts* m = new FileFacts;
     return *m;
 }
 
@@ -87,110 +89,32 @@ bool helper_may_be_behind(const std::string& path, const FileState& now, const s
 
 }  // namespace
 
-void Deps::merge(const Deps& other) {
-    for (const auto& [path, state] : other.files) files[path] = state;
-    names.insert(other.names.begin(), other.names.end());
-}
-
-namespace {
-
-constexpr Py_ssize_t kRowSize = 7;  // path, size, mtime, ctime, inode, device, is a folder
-
-// Checked conversions: a stored number out of range raises, and the stored file is ignored.
-int64_t signed_at(py::handle row, Py_ssize_t i) {
-    return pyobj::check_value(PyLong_AsLongLong(PyList_GET_ITEM(row.ptr(), i)), -1LL);
-}
-uint64_t unsigned_at(py::handle row, Py_ssize_t i) {
-    return pyobj::check_value(PyLong_AsUnsignedLongLong(PyList_GET_ITEM(row.ptr(), i)), static_cast<unsigned long long>(-1));
-}
-
-// One stored row into `deps`; false when its shape is wrong.
-bool read_row(py::handle row, Deps& deps) {
-    if (!PyList_CheckExact(row.ptr()) || PyList_GET_SIZE(row.ptr()) < 2 || !PyUnicode_CheckExact(PyList_GET_ITEM(row.ptr(), 0))) {
-        return false;
-    }
-    std::string path = pyobj::utf8(PyList_GET_ITEM(row.ptr(), 0));
-    if (PyList_GET_SIZE(row.ptr()) == 2 && PyList_GET_ITEM(row.ptr(), 1) == Py_None) {
-        deps.files[path] = std::nullopt;
-        return true;
-    }
-    if (PyList_GET_SIZE(row.ptr()) != kRowSize) return false;
-    for (Py_ssize_t i = 1; i < kRowSize; ++i) {
-        if (!PyLong_Check(PyList_GET_ITEM(row.ptr(), i))) return false;
-    }
-    FileState state;
-    state.size = signed_at(row, 1);
-    state.mtime_ns = signed_at(row, 2);
-    state.ctime_ns = signed_at(row, 3);
-    state.ino = unsigned_at(row, 4);
-    state.dev = unsigned_at(row, 5);
-    state.is_dir = pyobj::truthy(PyList_GET_ITEM(row.ptr(), 6));
-    deps.files[path] = state;
-    return true;
-}
-
-}  // namespace
-
-py::dict Deps::to_json() const {
-    py::list stored_files, stored_names;
-    for (const auto& [path, state] : files) {
-        if (!state) {
-            stored_files.append(py::make_tuple(py::str(path), py::none()));
-            continue;
-        }
-        stored_files.append(py::make_tuple(py::str(path), state->size, state->mtime_ns, state->ctime_ns, state->ino,
-                                           state->dev, state->is_dir));
-    }
-    for (const std::string& name : names) stored_names.append(py::str(name));
-    py::dict stored;
-    stored["files"] = stored_files;
-    stored["names"] = stored_names;
-    return stored;
-}
-
-std::optional<Deps> Deps::from_json(py::handle stored) {
-    py::object stored_files = pyobj::dict_get(stored, PYOBJ_NAME("files"));
-    py::object stored_names = pyobj::dict_get(stored, PYOBJ_NAME("names"));
-    if (!stored_files || !stored_names || !PyList_CheckExact(stored_files.ptr()) || !PyList_CheckExact(stored_names.ptr())) {
-        return std::nullopt;
-    }
-    Deps deps;
-    for (py::handle row : stored_files) {
-        if (!read_row(row, deps)) return std::nullopt;
-    }
-    for (py::handle name : stored_names) {
-        if (!PyUnicode_CheckExact(name.ptr())) return std::nullopt;
-        deps.names.insert(pyobj::utf8(name));
-    }
-    return deps;
-}
-
-World::World(const JediState& jedi, const LibraryFiles& library, std::string script_path, int64_t start_ns)
+FileView::FileView(const JediState& jedi, const LibraryFiles& library, std::string script_path, int64_t start_ns)
     : jedi_(jedi), library_(library), script_path_(std::move(script_path)), start_ns_(start_ns) {}
 
-void World::opened_unsaved(const std::string& path) {
+void FileView::opened_unsaved(const std::string& path) {
     std::optional<FileState> now = file_state(path);
-    if (now && !now->is_dir) memos().unsaved[path] = now->mtime_ns;
+    if (now && !now->is_dir) facts().unsaved[path] = now->mtime_ns;
 }
 
-const std::optional<FileState>& World::state(const std::string& path) {
+const std::optional<FileState>& FileView::state(const std::string& path) {
     auto found = states_.find(path);
     if (found == states_.end()) found = states_.emplace(path, file_state(path)).first;
     return found->second;
 }
 
-bool World::tainted(const std::string& path, const std::optional<FileState>& now) const {
-    auto found = memos().unsaved.find(path);
-    if (found == memos().unsaved.end()) return false;
+bool FileView::tainted(const std::string& path, const std::optional<FileState>& now) const {
+    auto found = facts().unsaved.find(path);
+    if (found == facts().unsaved.end()) return false;
     // jedi's parser keeps the unsaved text until the file's modification time moves past it.
     if (now && now->mtime_ns > found->second) {
-        memos().unsaved.erase(found);
+        facts().unsaved.erase(found);
         return false;
     }
     return true;
 }
 
-const std::set<std::string>& World::user_names() {
+const std::set<std::string>& FileView::user_names() {
     if (user_names_) return *user_names_;
     std::set<std::string> names;
     std::vector<std::string> folders;
@@ -224,7 +148,7 @@ const std::set<std::string>& World::user_names() {
             names.insert(listed.begin(), listed.end());
             continue;
         }
-        auto& listing = memos().listings[folder];
+        auto& listing = facts().listings[folder];
         if (!(listing.first == *now) || listing.second.empty()) listing = {*now, list_names(folder)};
         names.insert(listing.second.begin(), listing.second.end());
     }
@@ -232,7 +156,7 @@ const std::set<std::string>& World::user_names() {
     return *user_names_;
 }
 
-bool World::holds(const Deps& deps) {
+bool FileView::holds(const Deps& deps) {
     for (const auto& [path, recorded] : deps.files) {
         const std::optional<FileState>& now = state(path);
         if (!(now == recorded) || tainted(path, now)) return false;
@@ -251,11 +175,11 @@ bool World::holds(const Deps& deps) {
     return true;
 }
 
-bool World::text_is_current(const std::string& path, py::handle code_lines) {
+bool FileView::text_is_current(const std::string& path, py::handle code_lines) {
     const std::optional<FileState>& now = state(path);
     if (!now) return false;
     constexpr size_t kKeptLines = 4;
-    auto& seen = memos().texts[path];
+    auto& seen = facts().texts[path];
     if (!(seen.first == *now)) seen = {*now, {}};
     for (const py::object& lines : seen.second) {
         if (lines.ptr() == code_lines.ptr()) return true;
@@ -266,7 +190,7 @@ bool World::text_is_current(const std::string& path, py::handle code_lines) {
     return true;
 }
 
-std::optional<Deps> World::read_by_request() {
+std::optional<Deps> FileView::read_by_request() {
     Deps deps;
     std::vector<std::string> users;
     std::optional<int64_t> helper_started = jedi_.helper_started_ns();
@@ -292,11 +216,14 @@ std::optional<Deps> World::read_by_request() {
         for (const std::string& file : module.files) {
             if (!add_file(file) || !add_file(parent_of(file))) return std::nullopt;
         }
+        for (const std::string& folder : module.portions) {
+            if (!add_file(folder)) return std::nullopt;
+        }
         if (module.files.size() != 1) continue;
         if (module.code_lines && !text_is_current(module.files[0], module.code_lines)) return std::nullopt;
         if (!module.tree) continue;
         // What the module's code imports, read once per version of its file.
-        auto& code = memos().imports[module.files[0]];
+        auto& code = facts().imports[module.files[0]];
         const std::optional<FileState>& now = state(module.files[0]);
         if (!now || !(code.first == *now) || !code.second.read) {
             code = {now.value_or(FileState()), ModuleCode{imported_names(module.tree), changes_search_path(module.tree), true}};

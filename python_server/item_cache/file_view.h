@@ -1,37 +1,24 @@
-// What a cached item was computed from, and whether that still holds in a later request: the
-// files and folders jedi read (their states), and the module names whose resolution the answer
-// relied on, which no search path folder of the user's may provide.
+// One request's view of the files and folders, and whether what a kept unit was read from
+// (deps.h) still holds in it: its states, an editor's unsaved texts, parso's kept texts, jedi's
+// helper process, and the names the user's folders provide.
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <unordered_map>
-#include <vector>
 
+#include "item_cache/deps.h"
 #include "item_cache/jedi_state.h"
 #include "item_cache/library_files.h"
 
 namespace item_cache {
 
-struct Deps {
-    std::map<std::string, std::optional<FileState>> files;  // nothing: the path must stay absent
-    std::set<std::string> names;
-    void merge(const Deps& other);
-
-    // As the disk store keeps them: {"files": [[path, size, mtime, ctime, ino, dev, is_dir] or
-    // [path, None], ...], "names": [...]}, and back from a stored dict (nothing when its shape
-    // or a number is wrong).
-    py::dict to_json() const;
-    static std::optional<Deps> from_json(py::handle stored);
-};
-
 // One request's view of the files and folders, read once per path.
-class World {
+class FileView {
 public:
-    World(const JediState& jedi, const LibraryFiles& library, std::string script_path, int64_t start_ns);
+    FileView(const JediState& jedi, const LibraryFiles& library, std::string script_path, int64_t start_ns);
 
     // Every file and folder is as recorded, none was opened unsaved in the editor, and no search
     // path entry of the user's provides one of the names.

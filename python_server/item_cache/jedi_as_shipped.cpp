@@ -1,4 +1,5 @@
-#include "item_cache/jedi_own.h"
+// The check that jedi and parso run as shipped, and that the bridge runs its own item path.
+#include "item_cache/jedi_as_shipped.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -237,7 +238,7 @@ Py_ssize_t module_count() {
 
 }  // namespace
 
-bool jedi_is_own() {
+bool jedi_is_as_shipped() {
     static Checker* checker = new Checker;
     if (!plugins_are_own(*checker)) return false;
     Verified& last = verified();

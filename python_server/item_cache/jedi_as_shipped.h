@@ -11,7 +11,7 @@ namespace item_cache {
 
 // Compares pointers while no module or class dict of theirs gained, lost or rebound a callable
 // since the last check; otherwise checks only the values that never passed one.
-bool jedi_is_own();
+bool jedi_is_as_shipped();
 
 // Whether the bridge's item path is the module's own: the exact LSPBridge class of the module,
 // whose _format_signature resolves to the original method (no instance or class override).
