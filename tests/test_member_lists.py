@@ -15,6 +15,10 @@ pytestmark = pytest.mark.usefixtures("jedi_cache_dir")
 # (code, path): pairs whose bases infer to one value, in other files; then other library values.
 SITES = [
     ("x = []\nx.", "one"),
+    # literals of other contents, and ones code elsewhere adds to: their builtin class's members
+    ("x = ['a']\nx.append(1)\nx.", "two"),
+    ("def f(a):\n    r = []\n    r.append(a)\n    r.", None),
+    ("d = {1: 'a'}\nd.", "one"), ("d = {}\nd[1] = 2\nd.", "two"), ("s = {1}\ns.", None), ("t = (1, 'a')\nt.", None),
     ("def f(x: list[str]):\n    x.", "one"),
     ("def g(y: list[str]):\n    y.", "two"),
     ("from typing import List\n\ndef f(x: List[int]):\n    x.", None),
@@ -66,7 +70,7 @@ SERVED = [
     ("import email\nemail.", "mes", False),  # a submodule's documentation is read from 3 characters on
     ("import argparse\np = argparse.ArgumentParser()\np.", "_", True),
     ("def f(x: list[str]):\n    x.", "", True),
-    ("x = []\nx.", "", False),  # a literal: code elsewhere in the file adds to it
+    ("x = []\nx.append('a')\nx.", "", True),  # a literal: whatever code elsewhere adds to it
     ("import re\nm = re.match('a', 'b')\nm.", "", False),  # Match or None
     ("import os\nos.getcwd().", "", True),
     ("class Local:\n    'Mine.'\nLocal().", "", False),  # the user's own class

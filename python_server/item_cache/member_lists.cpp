@@ -151,6 +151,19 @@ private:
     const LibraryFiles& library_;
 };
 
+// A list, tuple, set or dict display: its kind and jedi's class of it, read without touching what
+// jedi works out lazily (its item type), which no member's item depends on: jedi's items of a
+// builtin class's members come from the class's text, and signatures print the type variables.
+std::optional<std::string> literal_of(py::handle v) {
+    Name& iterable = PYOBJ_NAME("jedi.inference.value.iterable");
+    if (!is_type(v, iterable, PYOBJ_NAME("SequenceLiteralValue")) && !is_type(v, iterable, PYOBJ_NAME("DictLiteralValue"))) {
+        return std::nullopt;
+    }
+    py::object kind;
+    if (!pyobj::get_attr_if_present(v, PYOBJ_NAME("array_type"), kind) || !is_str(kind)) return std::nullopt;
+    return "literal " + type_text(v) + " " + utf8(kind);
+}
+
 // jedi's `cached_name` modules: jedi answers their names from a cache of its own.
 bool is_cached_name_module(py::handle v) {
     if (!pyobj::truthy(call_method(v, PYOBJ_NAME("is_module")))) return false;
@@ -244,6 +257,12 @@ std::optional<Site> site_of(py::handle script, py::handle line, py::handle colum
     if (py::len(values) != 1) return std::nullopt;
     py::iterator first = py::iter(values);
     py::object value = py::reinterpret_borrow<py::object>(*first);
+    // A literal's members are its builtin class's, whatever it holds; asked for anything else,
+    // jedi works out its item type first (the code that adds to it, the callers of a function).
+    if (std::optional<std::string> literal = literal_of(value)) {
+        site.value = std::move(*literal);
+        return site;
+    }
     if (is_cached_name_module(value)) return std::nullopt;
     std::optional<std::string> described = Describer(library).value(value, 0);
     if (!described) return std::nullopt;
