@@ -90,6 +90,7 @@ CLASS_REQUESTS = {"needy": "import needy\nneedy.", "pathy": "import pathy\npathy
                   "own-d": "import stubpkg\n\nclass D(stubpkg.Gear):\n    def __init__(self, k):\n        pass\n\n"
                            "    def go(self):\n        self.",
                   "from-api": "from api import ", "api.": "import api\napi.", "api.ap": "import api\napi.ap",
+                  "lit": "import child\nx = [child.Thing()]\nx.append(child.run(1, 2))\nx.",
                   "reexp": "import reexp\nreexp.", "nspkg": "import nspkg\nnspkg.", "nspkg.b": "import nspkg\nnspkg.b"}
 VARYING = ["lib/base.py", "alt/base.py", "lib/stubpkg/_impl.py", "lib/deppkg/__init__.py"]
 # An unsaved library file, and the request that reads it through another module.
@@ -441,6 +442,7 @@ CLASSES = {
     # a third review's
     "k1-list-made-from-served-items": "ask:from-api ask:api. rewrap ask:api.ap restart:api.ap",
     "k2-jedi-setting-changed-by-the-host": "ask:reexp auto-import:autodoc ask:reexp restart:reexp",
+    "l1-literal-of-library-values": "ask:lit edit:lib/base.py ask:lit restart:lit",
     "k3-package-in-two-folders": "paths:portion ask:nspkg add:lib/nspkg/b.py ask:nspkg ask:nspkg.b "
                                  "restart:nspkg,nspkg.b",
 }
