@@ -13,18 +13,15 @@ import time
 import jedi
 import pytest
 
+from support import surface
+
+
 class States(list):
     inside = None  # run where the state is read, before reading it
 
 
-REQUESTS = [
-    ("get_completions", ("import os\nos.pa", 2, 5)),
-    ("get_hover", ("import os\nos.path\n", 2, 4)),
-    ("get_signature_help", ("import os\nos.path.join(", 2, 13)),
-    ("get_diagnostics", ("import os\n",)),
-]
-IDS = [method for method, _ in REQUESTS]
-JEDI_REQUESTS, JEDI_IDS = REQUESTS[:3], IDS[:3]
+REQUESTS, IDS = [(method, surface.call_args(method)) for method in surface.REQUESTS], surface.REQUESTS
+JEDI_REQUESTS, JEDI_IDS = [r for r in REQUESTS if r[0] in surface.JEDI_REQUESTS], surface.JEDI_REQUESTS
 
 
 @pytest.fixture
@@ -33,24 +30,21 @@ def seen(bridge, monkeypatch):
     `seen.inside` runs in there first. The collector's switch and thresholds are the host's
     defaults before and after."""
     states = States()
-    real_script, real_pyflakes = jedi.Script, bridge._run_pyflakes
     isenabled, get_threshold = gc.isenabled, gc.get_threshold  # a test may break the module's
 
-    def observe():
-        if states.inside:
-            states.inside()
-        states.append((isenabled(), get_threshold()[0]))
+    def observed(real):
+        def observe(*args, **kwargs):
+            if states.inside:
+                states.inside()
+            states.append((isenabled(), get_threshold()[0]))
+            return real(*args, **kwargs)
 
-    def script(*args, **kwargs):
-        observe()
-        return real_script(*args, **kwargs)
+        return observe
 
-    def pyflakes(*args):
-        observe()
-        return real_pyflakes(*args)
-
-    monkeypatch.setattr(jedi, "Script", script)
-    monkeypatch.setattr(bridge, "_run_pyflakes", pyflakes)
+    monkeypatch.setattr(jedi, "Script", observed(jedi.Script))
+    # what a request without jedi asks first (the pyflakes run)
+    for name in {surface.request(m).asks[0] for m in surface.REQUESTS if m not in surface.JEDI_REQUESTS}:
+        monkeypatch.setattr(bridge, name, observed(getattr(bridge, name)))
     thresholds = gc.get_threshold()
     gc.enable()
     yield states

@@ -10,16 +10,16 @@ import threading
 
 import pytest
 
-from support import FakeScript, fake_bridge, fake_jedi, wait_for_warmups
+from support import FakeScript, fake_bridge, fake_jedi, surface, wait_for_warmups
 
 # tools/, on the path through support
 from answer_shapes import REQUESTS, check_answer
 
 JOIN_SECONDS = 240
 REQUEST_THREADS = 8
+# Each request asks its sample after these lines.
 CODE = ("import os\nimport shared_q\n\ndef greet(name, count=1):\n    return name\n\n"
-        "greet('a', )\nos.path.jo\nshared_q.\n")
-POSITIONS = {"get_completions": (8, 10), "get_hover": (7, 2), "get_signature_help": (7, 11)}
+        "greet('a', )\nos.path.jo\nshared_q.helper(1)\n")
 MODULES = {"shared_q": "def helper(x):\n    return x\n", "other_q": "VALUE = 1\n"}
 
 
@@ -52,11 +52,8 @@ class Workers:
 
 def request(bridge, method, n, path=None):
     dirty = {f"mine_{n % 3}": f"N = {n}\n"}
-    if method == "get_diagnostics":
-        return check_answer(method, bridge.get_diagnostics(CODE.replace("shared_q.\n", "shared_q.helper(1)\n"), path),
-                            strict=True)
-    line, column = POSITIONS[method]
-    return check_answer(method, getattr(bridge, method)(CODE, line, column, path, MODULES, dirty), strict=True)
+    args = surface.call_args(method, CODE, path=path, module_name=path, modules=MODULES, dirty_files=dirty)
+    return check_answer(method, getattr(bridge, method)(*args), strict=True)
 
 
 def requester(bridge, rounds, answers, index, stop=None):

@@ -2,6 +2,7 @@
 error answer, and a grid of hostile input that must always come back as a result dict."""
 import ast
 import gc
+import types
 from unittest import mock
 
 import pytest
@@ -131,6 +132,20 @@ def test_text_parsed_once_with_the_answers_of_the_checks_alone(lsp, bridge, logs
     assert parses.count(code) == 1  # pyflakes also parses the type comments, on their own
     assert result == {"diagnostics": sorted(alone, key=lambda d: -d["severity"]), "error": None}
     assert logs.calls[1:] == alone_records
+
+
+@pytest.mark.parametrize("replace, called", [
+    (lambda real, calls: lambda *args: calls.append(args[:2]) or real(*args), [("import os\n", "<pkg_mod>")]),
+    (lambda real, calls: types.FunctionType(real.__code__, real.__globals__), []),  # pyflakes' own, rebound
+])
+def test_check_replaced_after_the_first_request(lsp, bridge, monkeypatch, replace, called):
+    import pyflakes.api
+
+    first, calls, parses, real_parse = bridge.get_diagnostics("import os\n", "pkg_mod"), [], [], ast.parse
+    monkeypatch.setattr(pyflakes.api, "check", replace(pyflakes.api.check, calls))
+    monkeypatch.setattr(lsp.ast, "parse", lambda text, *a, **kw: parses.append(text) or real_parse(text, *a, **kw))
+    assert bridge.get_diagnostics("import os\n", "pkg_mod") == first
+    assert calls == called and len(parses) == 1 + len(called)  # only a replacement parses again
 
 
 def test_sort_is_stable_and_descending(bridge, monkeypatch):

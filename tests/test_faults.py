@@ -12,19 +12,19 @@ from unittest import mock
 
 import pytest
 
-from support import DEVHOST, FINDER, MODULE_NAME, FakeScript, fake_bridge, fake_jedi
+from support import DEVHOST, FINDER, MODULE_NAME, FakeScript, fake_bridge, fake_jedi, surface
 
 # tools/, on the path through support
 from answer_shapes import JEDI_REQUESTS, REQUESTS, check_answer
 
+# Each request asks its sample after these lines.
 CODE = "import os\nos.pa\nos.path.join('a', )\nimport no_such_module_q\n"
-POSITION = {"get_completions": (2, 5), "get_hover": (2, 4), "get_signature_help": (3, 18)}
 SYNC_FAILED = "[LSP] Failed to sync module '%s': %s"
 
 
 def ask(bridge, method, **options):
-    args = (CODE,) if method == "get_diagnostics" else (CODE,) + POSITION[method]
-    return check_answer(method, getattr(bridge, method)(*args, **options), strict=True)
+    """The request's answer on CODE, with those of `options` that are its parameters."""
+    return check_answer(method, getattr(bridge, method)(*surface.call_args(method, CODE, **options)), strict=True)
 
 
 def warning_errors(logs, fmt):
@@ -57,7 +57,7 @@ def test_sync_directory_gone(lsp, logs, damage, error, cleanup_warns):
         assert warning_errors(logs, SYNC_FAILED) == [error, error]
         assert bridge.delete_module("a") is None
         for method in REQUESTS:  # real jedi, with the project's root missing
-            ask(bridge, method, **({} if method == "get_diagnostics" else {"path": "a", "modules": {"a": "z = 3"}}))
+            ask(bridge, method, path="a", modules={"a": "z = 3"})
         assert bridge._can_resolve_import("a") is False
         logs.clear()
         assert bridge.cleanup() is None
@@ -121,17 +121,13 @@ def test_handler_raising_on_the_request_line_reaches_the_caller(lsp, logs, metho
             ask(bridge, method)
 
 
-@pytest.mark.parametrize("method, prefix", [
-    ("get_completions", "[LSP] Jedi returned"),
-    ("get_hover", "[LSP] Hover: found"),
-    ("get_signature_help", "[LSP] Signature help:"),
-    ("get_diagnostics", "[LSP] Import check found"),
-])
-def test_handler_raising_inside_the_request(lsp, logs, method, prefix):
+@pytest.mark.parametrize("method", REQUESTS)
+def test_handler_raising_inside_the_request(lsp, logs, method):
+    prefix, absorbed = surface.request(method).inner_log
     with fake_bridge(lsp) as bridge, raising_handler(prefix):
         result = ask(bridge, method)
-    if method == "get_diagnostics":  # inside the import check, whose own handler absorbs it
-        assert result["error"] is None and "[LSP] Import check failed: %s" in logs.formats("WARNING")
+    if absorbed:  # a handler of the request's own takes the failure and logs it
+        assert result["error"] is None and absorbed in logs.formats("WARNING")
     else:
         assert result["error"] == "handler broke"
 
@@ -168,8 +164,7 @@ def test_handler_that_cannot_write_is_the_logging_module_s_business(lsp, logs, c
 
 # --- jedi raising what is not an Exception, or MemoryError --------------------------------------
 
-RAISERS = {"get_completions": "complete", "get_hover": "infer", "get_signature_help": "get_signatures",
-           "preload_corvane_module": "complete"}
+RAISERS = dict({m: surface.jedi_questions(m)[0] for m in JEDI_REQUESTS}, preload_corvane_module="complete")
 
 
 def raising_script(question, exc):
@@ -188,7 +183,7 @@ def raising_script(question, exc):
 @pytest.mark.parametrize("exc_type", [KeyboardInterrupt, SystemExit])
 def test_base_exceptions_reach_the_caller_unchanged(lsp, method, where, exc_type):
     exc = exc_type()
-    args = (CODE,) + POSITION[method] if method in POSITION else ()
+    args = surface.call_args(method, CODE) if method in REQUESTS else ()
     with fake_bridge(lsp) as bridge:
         with fake_jedi(lsp, raising_script(RAISERS[method] if where == "question" else None, exc)):
             with pytest.raises(exc_type) as caught:

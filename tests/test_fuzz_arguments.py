@@ -22,7 +22,7 @@ from soak import capture_sort_key
 pytestmark = pytest.mark.filterwarnings("ignore:__int__ returned non-int")
 
 # name -> parameters after self: (name, kind, defaults to None), from the one table
-METHODS = {name: tuple(p[:3] for p in params) for name, (params, _) in public_surface.METHODS.items()}
+METHODS = {name: tuple(p[:3] for p in m.params) for name, m in public_surface.METHODS.items()}
 SORT_KEY = "lambda"
 # Methods that handle their own failures: once the call binds (on a real bridge) they return.
 NEVER_RAISE = set(REQUESTS) | {

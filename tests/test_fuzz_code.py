@@ -8,7 +8,7 @@ examples and on real jedi for a smaller sample and for every hand-made text."""
 import pytest
 from hypothesis import given, strategies as st
 
-from support import LONG_RUN, fake_bridge, fuzz_settings
+from support import LONG_RUN, fake_bridge, fuzz_settings, surface
 from support.hostile_values import any_text
 
 # tools/, on the path through support
@@ -39,19 +39,28 @@ def positions(draw, code):
     return line, column
 
 
+# A value for each parameter after the code and the position, by name.
+OTHER_ARGUMENTS = {
+    "path": paths,
+    "modules": st.one_of(st.none(), st.dictionaries(module_names, codes.map(lambda c: c[:2000]), max_size=3)),
+    "dirty_files": st.one_of(st.none(), st.dictionaries(module_names, any_text, max_size=2)),
+    "module_name": st.one_of(st.none(), module_names),
+}
+
+
 @st.composite
 def requests(draw, methods=REQUESTS, small=False):
     method = draw(st.sampled_from(methods))
     code = draw(codes)
     if small:
         code = code[:3000]
-    if method == "get_diagnostics":
-        return method, (code, draw(st.one_of(st.none(), module_names))), {}
-    line, column = draw(positions(code))
-    modules = draw(st.one_of(st.none(), st.dictionaries(module_names, codes.map(lambda c: c[:2000]), max_size=3)))
-    dirty = draw(st.one_of(st.none(), st.dictionaries(module_names, any_text, max_size=2)))
-    mode = draw(st.sampled_from(["compact", "detailed"]))
-    return method, (code, line, column, draw(paths), modules, dirty), {"mode": mode}
+    values = {"code": code}
+    names = surface.param_names(method)
+    if "line" in names:
+        values["line"], values["column"] = draw(positions(code))
+    values.update((name, draw(OTHER_ARGUMENTS[name])) for name in names if name not in values)
+    options = {"mode": draw(st.sampled_from(["compact", "detailed"]))} if method in JEDI_REQUESTS else {}
+    return method, tuple(values[name] for name in names), options
 
 
 def ask(bridge, request):
@@ -68,7 +77,7 @@ def ask(bridge, request):
 
 
 @fuzz_settings(600)
-@given(request=requests(methods=("get_diagnostics",)))
+@given(request=requests(methods=tuple(m for m in REQUESTS if m not in JEDI_REQUESTS)))
 def test_diagnostics(bridge, request):
     ask(bridge, request)
 
@@ -93,7 +102,7 @@ def test_hand_made_texts_on_real_jedi(bridge, name):
     lines = code.split("\n")
     for line, column in [(len(lines), len(lines[-1])), (1, 5), (len(lines) // 2 + 1, 3), (len(lines) + 2, 0)]:
         for method in REQUESTS:
-            args = (code,) if method == "get_diagnostics" else (code, line, column, "mod", {"mod": code[:5000]})
+            args = surface.call_args(method, code=code, line=line, column=column, path="mod", modules={"mod": code[:5000]})
             ask(bridge, (method, args, {"mode": "detailed"}))
 
 

@@ -3,7 +3,7 @@ raising ordinary exceptions; signature and parameter lists that are not lists; d
 are not text. Every request still answers with a well-formed result and never raises."""
 from hypothesis import given, strategies as st
 
-from support import FakeScript, fake_bridge, fuzz_settings
+from support import FakeScript, fake_bridge, fuzz_settings, surface
 from support.hostile_values import Boom, values
 
 # tools/, on the path through support
@@ -63,9 +63,11 @@ answers = st.one_of(st.lists(hostile(), max_size=4), values)
 @given(method=st.sampled_from(JEDI_REQUESTS), answer=answers, mode=st.sampled_from(["compact", "detailed"]),
        fails=st.one_of(st.none(), FAILURES))
 def test_hostile_jedi_answers_still_give_well_formed_results(lsp, method, answer, mode, fails):
-    question = {"get_completions": "complete", "get_hover": "infer", "get_signature_help": "get_signatures"}[method]
-    answer_fn = raising(fails) if fails is not None else returning(answer)
-    script = type("HostileScript", (FakeScript,), {question: answer_fn, "help": returning(answer)})
+    # its first question fails or answers the drawn value; the later ones answer it
+    first, *later = surface.jedi_questions(method)
+    questions = {q: returning(answer) for q in later}
+    questions[first] = raising(fails) if fails is not None else returning(answer)
+    script = type("HostileScript", (FakeScript,), questions)
     with fake_bridge(lsp, script) as bridge:
         bridge.set_hover_mode(mode)
-        check_answer(method, getattr(bridge, method)("greet(", 1, 6))
+        check_answer(method, getattr(bridge, method)(*surface.call_args(method, code="greet(", line=1, column=6)))

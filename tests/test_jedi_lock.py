@@ -6,7 +6,10 @@ import subprocess
 import sys
 import textwrap
 
-from support import DEVHOST, MODULE_NAME, ROOT
+from support import DEVHOST, MODULE_NAME, ROOT, surface
+
+# every jedi request, with its sample
+ASKS = [(method, surface.call_args(method)) for method in surface.JEDI_REQUESTS]
 
 SCRIPT = textwrap.dedent(f"""
     import json, logging, threading
@@ -20,9 +23,7 @@ SCRIPT = textwrap.dedent(f"""
     from {MODULE_NAME} import LSPBridge
     b = LSPBridge()
     # at once, while the warm-up thread is starting its own completion
-    errors = [b.get_completions("import os\\nos.pa", 2, 5)["error"],
-              b.get_hover("import json\\njson.dumps", 2, 7)["error"],
-              b.get_signature_help("print(", 1, 6)["error"]]
+    errors = [getattr(b, method)(*args)["error"] for method, args in {ASKS!r}]
     for t in threading.enumerate():
         if t.name == "LSP-corvane-preload":
             t.join(120)
@@ -40,6 +41,6 @@ def test_requests_during_warmup_succeed_in_many_fresh_processes():
         lines = [l for l in out.splitlines() if l.startswith("RESULT")]
         assert lines, err
         result = json.loads(lines[0][len("RESULT"):])
-        assert result["errors"] == [None, None, None]
+        assert result["errors"] == [None] * len(ASKS)
         assert len(result["warm"]) == 1
         assert result["warm"][0].startswith("[LSP] Preloaded corvane module cache (")

@@ -19,7 +19,7 @@ from unittest import mock
 import parso
 import pytest
 
-from support import fake_jedi, script_with
+from support import fake_jedi, script_with, surface
 
 SEED_TEXT = os.environ.get("LSP_BRIDGE_BUDGET_SEED") or "1"
 SEED = random.SystemRandom().randrange(2**32) if SEED_TEXT == "random" else int(SEED_TEXT)
@@ -39,18 +39,12 @@ def error_of(answer):
     return answer["error"]
 
 
-def spin(**_):
+def spin(*_, **__):
     while True:
         pass
 
 
-REQUESTS = {
-    "get_completions": ("import os\nos.pa", 2, 5),
-    "get_hover": ("import os\nos.path\n", 2, 4),
-    "get_signature_help": ("import os\nos.path.join(", 2, 13),
-    "get_diagnostics": ("import os\n",),
-}
-JEDI_QUESTION = {"get_completions": "complete", "get_hover": "infer", "get_signature_help": "get_signatures"}
+REQUESTS = {method: surface.call_args(method) for method in surface.REQUESTS}
 
 
 @pytest.fixture
@@ -70,10 +64,11 @@ def call(bridge, method, args):
 @pytest.mark.parametrize("method", list(REQUESTS))
 def test_request_spinning_in_jedi_or_pyflakes_answers_out_of_time(lsp, bridge, logs, budget, method):
     budget(0.2)
-    if method == "get_diagnostics":
-        context = mock.patch.object(bridge, "_run_pyflakes", lambda code, filename: spin())
+    question = surface.request(method).asks[0]
+    if question.startswith("_"):  # the bridge's own (the pyflakes run)
+        context = mock.patch.object(bridge, question, spin)
     else:
-        context = fake_jedi(lsp, script_with(**{JEDI_QUESTION[method]: spin}))
+        context = fake_jedi(lsp, script_with(**{question: spin}))
     with context:
         start = time.monotonic()
         answer = call(bridge, method, REQUESTS[method])
@@ -84,14 +79,14 @@ def test_request_spinning_in_jedi_or_pyflakes_answers_out_of_time(lsp, bridge, l
 
 
 @pytest.mark.parametrize("exc", [KeyboardInterrupt, SystemExit])
-@pytest.mark.parametrize("method", list(JEDI_QUESTION))
+@pytest.mark.parametrize("method", surface.JEDI_REQUESTS)
 def test_host_base_exceptions_still_reach_the_host(lsp, bridge, budget, method, exc):
     budget(30)
-    with fake_jedi(lsp, script_with(**{JEDI_QUESTION[method]: exc("host")})), pytest.raises(exc):
+    with fake_jedi(lsp, script_with(**{surface.jedi_questions(method)[0]: exc("host")})), pytest.raises(exc):
         call(bridge, method, REQUESTS[method])
 
 
-@pytest.mark.parametrize("method", list(JEDI_QUESTION))
+@pytest.mark.parametrize("method", surface.JEDI_REQUESTS)
 def test_budget_running_out_while_waiting_for_the_jedi_lock_touches_no_jedi(lsp, bridge, monkeypatch, method):
     """A request holds the jedi lock for long; one that arrives meanwhile with a short budget
     answers out of time while the first still runs, and never builds a script."""
@@ -170,9 +165,8 @@ def cases():
     """(name, method, args, fresh parser cache): realistic inputs at SCALE."""
     line = long_line(int(4000 * SCALE))
     literal = dict_literal(int(2000 * SCALE))
-    return [
-        ("signature at the end of a long line", "get_signature_help", (line + "\nprint(", 2, 6), False),
-        ("completion after a long line", "get_completions", (line + "\nx.", 2, 2), False),
+    return [(f"{method} after a long line", method, surface.call_args(method, line + "\n"), False)
+            for method in surface.REQUESTS] + [
         ("completion after a dict literal", "get_completions", (literal + "d.", 2, 2), False),
         ("hover in a dict literal", "get_hover", (literal + "d\n", 2, 1), False),
         ("library import, fresh parser cache", "get_completions", ("import os\nos.path.", 2, 8), True),
@@ -180,16 +174,11 @@ def cases():
     ]
 
 
-# Ordinary requests whose answers must not change after a stop: on the shared editor path, on a
-# compiled module (jedi's helper process), and the stopped cases themselves. (jedi's answers about
-# os.path alternate between two docstrings by themselves, so they are no probe.)
-PROBES = [
-    ("get_hover", ("import json\njson.dumps", 2, 7)),
-    ("get_hover", ("import math\nmath.sqrt", 2, 7)),
-    ("get_completions", ("import json\njson.du", 2, 7)),
-    ("get_signature_help", ("import json\njson.dumps(", 2, 11)),
-    ("get_diagnostics", ("import os\nx = y\n",)),
-]
+# Ordinary requests whose answers must not change after a stop: each request's sample on the
+# shared editor path, a hover on a compiled module (jedi's helper process), and the stopped cases
+# themselves. (The samples give the same answer every time; jedi's answers about os.path
+# alternate between two docstrings by themselves, so they are no probe.)
+PROBES = list(REQUESTS.items()) + [("get_hover", ("import math\nmath.sqrt", 2, 7))]
 
 
 def test_hover_from_another_thread_is_answered_while_a_request_runs_out_of_time(bridge, logs, budget):
@@ -260,16 +249,14 @@ def test_stops_at_random_moments_leave_every_later_answer_unchanged(bridge, jedi
 # --- whole processes: helper restarts, exits mid-request, a second thread; a hang is a timeout ------
 
 DRIVER = """
-import gc, os, pickle, random, subprocess, sys, threading
+import gc, json, os, pickle, random, subprocess, sys, threading
 import jedi, parso
 from corvane_master.python_server import lsp_bridge
 seed, steps, threads, cache = os.environ["BUDGET_DRIVER"].split()
 seed, steps, threads = int(seed), int(steps), int(threads)
 jedi.settings.cache_directory = cache
 B, CUT, SRC = "LSP_BRIDGE_REQUEST_BUDGET", "Request ran out of time", open(threading.__file__).read()
-CASES = [("get_hover", (SRC, 100, 10)), ("get_hover", ("import json\\njson.dumps", 2, 7)),
-         ("get_completions", ("import json\\njson.du", 2, 7)), ("get_signature_help", ("import os\\nos.walk(", 2, 8)),
-         ("get_diagnostics", ("import os\\nx = y\\n",))]
+CASES = [("get_hover", (SRC, 100, 10))] + json.loads(os.environ["BUDGET_SAMPLES"])  # each request's sample
 EXIT = "import os,sys,threading,time,jedi\\nfrom corvane_master.python_server import lsp_bridge as l\\n" \\
        "jedi.settings.cache_directory=sys.argv[1]; b=l.LSPBridge(); m=sys.argv[2]\\n" \\
        "threading.Thread(target=b.get_completions, args=('import '+m+'\\\\n'+m+'.',2,len(m)+1), daemon=True).start()\\n" \\
@@ -321,7 +308,8 @@ print(f"RESULT {steps} steps, {stopped} requests stopped, exits with codes {exit
 @pytest.mark.parametrize("threads", [1, 2])
 def test_stops_restarts_and_exits_in_whole_processes_leave_nothing_behind(run_python, tmp_path, threads):
     steps = max(4, STEPS // 4)
-    result = run_python(DRIVER, timeout=60 + 20 * steps, env={"BUDGET_DRIVER": f"{SEED} {steps} {threads} {tmp_path}"})
+    result = run_python(DRIVER, timeout=60 + 20 * steps, env={"BUDGET_DRIVER": f"{SEED} {steps} {threads} {tmp_path}",
+                                                              "BUDGET_SAMPLES": json.dumps(list(REQUESTS.items()))})
     lines = [line for line in result.stdout.splitlines() if line.startswith("RESULT")]
     assert lines, result.stderr[-3000:]
     print(f"seed {SEED}, {threads} thread(s): {lines[0]}")

@@ -1,87 +1,44 @@
 """The shape of every request's answer, checked the same way by the fuzz, soak and concurrency
 runs: exactly the result keys in order, `error` None or a non-empty str, empty content with an
-error, and every item or marker with the keys of its record in order.
+error, and every item or marker with the keys of its record in order, all as the request's row
+of tools/public_surface.py describes them.
 
 `check_answer` raises AssertionError naming what is wrong; with `strict` it also checks the
 value types that real jedi and pyflakes produce (fakes may hand back anything)."""
 
-from public_surface import JEDI_REQUESTS, REQUESTS, RESULT_KEYS  # noqa: F401
-
-COMPLETION_ITEM = (("label", "kind", "insertText"), ("detail", "documentation"))
-SIGNATURE = (("label", "documentation", "parameters"), ())
-PARAMETER = (("label",), ("documentation",))
-MARKER = (("startLineNumber", "startColumn", "endLineNumber", "endColumn", "message", "severity"), ())
-HOVER_CONTENTS = (("kind", "value"), ())
+from public_surface import (  # noqa: F401
+    COMPLETION_ITEM, EMPTY_CONTENT, HOVER_CONTENTS, JEDI_REQUESTS, MARKER, PARAMETER, REQUESTS, RESULT_KEYS, SIGNATURE,
+    request)
 
 
-def check_record(record, shape, what):
-    """The record's keys are the required ones, then some of the optional ones, all in order."""
-    required, optional = shape
+def check_record(record, shape, what, strict=False):
+    """The record's keys are the required ones, then some of the optional ones, all in order;
+    its lists hold their records, and what the record says holds."""
     assert type(record) is dict, f"{what}: {type(record).__name__} instead of dict"
     keys = list(record)
-    assert tuple(keys[:len(required)]) == required, f"{what}: keys {keys}"
-    extra = keys[len(required):]
-    assert extra == [k for k in optional if k in extra], f"{what}: keys {keys}"
+    assert tuple(keys[:len(shape.required)]) == shape.required, f"{what}: keys {keys}"
+    extra = keys[len(shape.required):]
+    assert extra == [k for k in shape.optional if k in extra], f"{what}: keys {keys}"
+    for key, item_shape in shape.lists.items():
+        _check_list(record[key], item_shape, f"{what} {key}", strict)
+    assert shape.holds is None or shape.holds(record), f"{what}: {record}"
+    assert not strict or shape.real is None or shape.real(record), f"{what}: {record}"
 
 
-def _check_list(items, shape, what):
+def _check_list(items, shape, what, strict):
     assert type(items) is list, f"{what}: {type(items).__name__} instead of list"
     for i, item in enumerate(items):
-        check_record(item, shape, f"{what}[{i}]")
+        check_record(item, shape, f"{what}[{i}]", strict)
 
 
-def _check_completions(result, strict):
-    _check_list(result["completions"], COMPLETION_ITEM, "completion item")
-    if strict:
-        for item in result["completions"]:
-            assert type(item["label"]) is str and type(item["kind"]) is int, item
-            assert item["label"] == item["insertText"], item
-
-
-def _check_hover(result, strict):
-    contents = result["contents"]
-    if contents is not None:
-        check_record(contents, HOVER_CONTENTS, "hover contents")
-        assert contents["kind"] == "markdown", contents
-        assert type(contents["value"]) is str and contents["value"], contents
-
-
-def _check_signature_help(result, strict):
-    signatures = result["signatures"]
-    _check_list(signatures, SIGNATURE, "signature")
-    assert len(signatures) <= 1, signatures
-    assert result["activeSignature"] == 0, result
-    for signature in signatures:
-        _check_list(signature["parameters"], PARAMETER, "parameter")
-        if strict:
-            assert type(signature["label"]) is str and type(signature["documentation"]) is str, signature
-    if strict:
-        assert type(result["activeParameter"]) is int, result
-
-
-def _check_diagnostics(result, strict):
-    markers = result["diagnostics"]
-    _check_list(markers, MARKER, "marker")
-    severities = [m["severity"] for m in markers]
-    assert severities == sorted(severities, reverse=True), severities
-    if strict:
-        for m in markers:
-            assert m["severity"] in (4, 8) and type(m["message"]) is str, m
-            assert all(type(m[k]) is int for k in MARKER[0][:4]), m
-
-
-CONTENT_CHECKS = {
-    "get_completions": _check_completions,
-    "get_hover": _check_hover,
-    "get_signature_help": _check_signature_help,
-    "get_diagnostics": _check_diagnostics,
-}
-EMPTY_CONTENT = {
-    "get_completions": {"completions": []},
-    "get_hover": {"contents": None},
-    "get_signature_help": {"signatures": [], "activeSignature": 0, "activeParameter": 0},
-    "get_diagnostics": {"diagnostics": []},
-}
+def _check_content(method, key, value, strict):
+    what = f"{method} {key.name}"
+    if type(key.shape) is list:
+        _check_list(value, key.shape[0], what, strict)
+    elif key.shape is not None and not (value is None and key.empty is None):
+        check_record(value, key.shape, what, strict)
+    assert key.holds is None or key.holds(value), f"{what}: {value!r}"
+    assert not strict or key.real is None or key.real(value), f"{what}: {value!r}"
 
 
 def check_answer(method, result, strict=False):
@@ -91,5 +48,6 @@ def check_answer(method, result, strict=False):
     assert error is None or (type(error) is str and error), f"{method} error {error!r}"
     if error is not None:
         assert {k: result[k] for k in EMPTY_CONTENT[method]} == EMPTY_CONTENT[method], result
-    CONTENT_CHECKS[method](result, strict)
+    for key in request(method).answer:
+        _check_content(method, key, result[key.name], strict)
     return result

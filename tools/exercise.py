@@ -13,6 +13,7 @@ sys.path.insert(0, os.environ.get("LSP_BRIDGE_DEVHOST") or os.path.join(ROOT, "d
 logging.basicConfig(level=logging.DEBUG, stream=open(os.devnull, "w"))
 
 from corvane_master.python_server import lsp_bridge  # noqa: E402
+from public_surface import REQUESTS, call_args  # noqa: E402
 
 MODULES = {"shapes": "class Circle:\n    def area(self) -> float:\n        return 1.0\n",
            "utils": "def greet(name: str, count=1) -> str:\n    \"\"\"Say hello.\"\"\"\n    return name\n"}
@@ -37,6 +38,12 @@ class Fake:
 
 
 LONG_LINE = "x = " + " + ".join(["1"] * 3000)
+
+
+def ask_every(b, prelude="", **values):
+    """Every request at its sample after `prelude`, with those of `values` that are its parameters."""
+    for method in REQUESTS:
+        getattr(b, method)(*call_args(method, prelude, **values))
 
 
 def expect_refusal(call):
@@ -74,12 +81,12 @@ def main(rounds=2):
         for mode in ("compact", "detailed"):
             b.set_hover_mode(mode)
             b.get_hover(CODE, 3, 9, "main", MODULES)
-            b.get_hover(CODE, 99, 0)
+            ask_every(b, line=99, column=0)  # past the text's end; diagnostics as usual
+        ask_every(b, CODE, path="main", module_name="main", modules=MODULES, dirty_files={"shapes": MODULES["shapes"]})
         b.get_completions(CODE, 3, 7, "main", MODULES, {"shapes": MODULES["shapes"]})
         b.get_completions("import numpy as n", 1, 17)
         b.get_completions(CODE, 0, 0)
         b.get_signature_help(CODE, 4, 11, "main", MODULES)
-        b.get_diagnostics(CODE, "main")
         b.get_diagnostics("def broken(:\n", None)
         b.get_diagnostics("(" * 300)
         with mock.patch.object(lsp_bridge.jedi, "Script", side_effect=MemoryError()):
@@ -87,9 +94,7 @@ def main(rounds=2):
         # Requests stopped by their time budget inside jedi, parso and pyflakes, then a value
         # that is no budget (one warning, the default used).
         os.environ["LSP_BRIDGE_REQUEST_BUDGET"] = "0.05"
-        b.get_signature_help(LONG_LINE + "\nprint(", 2, 6)
-        b.get_completions(LONG_LINE + "\nx.", 2, 2)
-        b.get_hover(LONG_LINE + "\nx", 2, 1)
+        ask_every(b, LONG_LINE + "\n")
         b.get_diagnostics("".join(f"import m{i}\n" for i in range(300)))
         os.environ["LSP_BRIDGE_REQUEST_BUDGET"] = "soon"
         b.get_diagnostics(CODE, "main")
@@ -103,7 +108,7 @@ def main(rounds=2):
         b.delete_module("../escape")
     b.cleanup()
     b.cleanup()
-    b.get_completions(CODE, 3, 7, "main", MODULES)  # after cleanup: an error result
+    ask_every(b, CODE, path="main", modules=MODULES)  # after cleanup: error results
     b.update_sys_paths([])
     print("exercise done")
 

@@ -2,13 +2,13 @@
 bridge (its warm-up runs in a daemon thread), asks one request on a large real file from a daemon
 thread (or none: the warm-up alone is in flight), and exits after a random delay, half of the
 time with a code of its own. After each round every parso pickle in the round's jedi cache must
-load; every few rounds (and after the last) a new process asks all four requests with that cache
-and must answer what a process with a fresh cache answered: the same completion labels, signature
-labels, hover kind and diagnostics, and no error (jedi's documentation of os.path's names
-depends on which of posixpath and ntpath its caches met first, exits or not). The budget is off: the exit alone must
+load; every few rounds (and after the last) a new process asks every request with that cache
+and must answer what a process with a fresh cache answered: the same answers but for their
+documentation texts, and no error (jedi's documentation depends on which modules its caches met
+first, exits or not). The budget is off: the exit alone must
 end what runs.
 
-    python tools/exit_rounds.py [--rounds 20] [--seed N] [--check-every 3] [--kinds completion,...]
+    python tools/exit_rounds.py [--rounds 20] [--seed N] [--check-every 3] [--kinds get_completions,...]
                                 [--max-delay 2.5] [--devhost DIR]
 
 Prints one line per failed round and a summary; exits 1 if any round failed.
@@ -24,23 +24,24 @@ import subprocess
 import sys
 import tempfile
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+TOOLS = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(TOOLS)
+sys.path.insert(0, TOOLS)
+from public_surface import REQUESTS  # noqa: E402
+
 MODULE = "corvane_master.python_server.lsp_bridge"
-KINDS = ("completion", "hover", "signature", "diagnostics", "warmup")
+KINDS = REQUESTS + ("warmup",)
 HOST_CODE = 7
 
-# The child: a host in a few lines. The asking thread is a daemon, as an editor server's is.
+# The child: a host in a few lines. The asking thread is a daemon, as an editor server's is. Each
+# request asks its sample after a large real file.
 CHILD = """
 import inspect, os, sys, threading, time
+sys.path.insert(0, {tools!r})
+from public_surface import REQUESTS, call_args
 from {module} import LSPBridge
-text = open(inspect.__file__).read() + "\\nimport os\\nos.path.join(os.pa"
-last = text.count("\\n") + 1
-asks = {{
-    "completion": lambda b: b.get_completions(text, last, 18),
-    "hover": lambda b: b.get_hover(text, last, 10),
-    "signature": lambda b: b.get_signature_help(text, last, 13),
-    "diagnostics": lambda b: b.get_diagnostics(text),
-}}
+text = open(inspect.__file__).read() + "\\n"
+asks = {{method: lambda b, method=method: getattr(b, method)(*call_args(method, text)) for method in REQUESTS}}
 kind, delay, code = sys.argv[1], float(sys.argv[2]), int(sys.argv[3])
 b = LSPBridge()
 if kind == "all":
@@ -59,7 +60,7 @@ sys.exit(code)
 
 def run_child(devhost, cache, kind, delay=0.0, code=0, timeout=300):
     env = dict(os.environ, PYTHONPATH=devhost, XDG_CACHE_HOME=cache, LSP_BRIDGE_REQUEST_BUDGET="0")
-    return subprocess.run([sys.executable, "-c", CHILD.format(module=MODULE), kind, str(delay), str(code)],
+    return subprocess.run([sys.executable, "-c", CHILD.format(module=MODULE, tools=TOOLS), kind, str(delay), str(code)],
                           capture_output=True, text=True, timeout=timeout, env=env, cwd=ROOT)
 
 
@@ -116,7 +117,7 @@ def main():
     failed, crashes = 0, 0
     try:
         expected = essence(answers(args.devhost, os.path.join(work, "fresh")))
-        assert all(expected[k].get("error") is None for k in KINDS[:4]), expected
+        assert all(expected[k].get("error") is None for k in REQUESTS), expected
         cache = os.path.join(work, "cache")
         for i in range(args.rounds):
             if rng.random() < 0.5:

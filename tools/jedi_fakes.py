@@ -6,6 +6,8 @@ Patch with `unittest.mock.patch.object(lsp_bridge.jedi, "Script", FakeScript)` (
 `support.fake_jedi`); `script_with` or a subclass answers other objects."""
 import time
 
+from public_surface import JEDI_QUESTIONS
+
 
 class FakeParam:
     def __init__(self, name, description):
@@ -95,17 +97,18 @@ class FakeScript:
             return answer(**position)
         return list(answer) if isinstance(answer, list) else answer
 
-    def complete(self, **position):
-        return self._answer("complete", **position)
 
-    def infer(self, **position):
-        return self._answer("infer", **position)
+def _question(name):
+    def ask(self, **position):
+        return self._answer(name, **position)
 
-    def help(self, **position):
-        return self._answer("help", **position)
+    ask.__name__, ask.__qualname__ = name, f"FakeScript.{name}"
+    return ask
 
-    def get_signatures(self, **position):
-        return self._answer("get_signatures", **position)
+
+# One method for each question a request asks jedi (tools/public_surface.py).
+for _name in JEDI_QUESTIONS:
+    setattr(FakeScript, _name, _question(_name))
 
 
 def script_with(**answers):

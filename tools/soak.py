@@ -1,7 +1,7 @@
 """Soak run of one bridge: mixed requests on real jedi, then reference counts on fake jedi.
 
-Mixed requests: N requests (completion, hover in both modes, signature help, diagnostics) on
-one bridge that syncs 20 modules with dirty files changing on every request, and deletes one
+Mixed requests: N requests (each request at its sample after the module being edited, and
+completion, hover in both modes and signature help on that module's names) on one bridge that syncs 20 modules with dirty files changing on every request, and deletes one
 now and then. Measured: resident memory after the first 500 requests (or half of a shorter
 run, as jedi's caches fill during the first few hundred) and at the end, open file descriptors
 and threads before and after, and whether the sync directory holds exactly the expected files
@@ -31,6 +31,7 @@ sys.path.insert(0, os.environ.get("LSP_BRIDGE_DEVHOST") or os.path.join(os.path.
 
 from answer_shapes import check_answer  # noqa: E402
 from jedi_fakes import FakeName, FakeScript, FakeSignature  # noqa: E402
+from public_surface import REQUESTS, call_args, param_names  # noqa: E402
 
 WARMUP_THREAD = "LSP-corvane-preload"
 RSS_GROWTH_LIMIT = 0.05
@@ -85,13 +86,14 @@ def module_source(i, version):
 
 
 def edited_code(i, other, version):
-    """The module being edited, with the lines the requests point at appended."""
+    """The module being edited, with the lines the requests point at appended, and the asks on its
+    own names and another module's: (method, line, column)."""
     head = module_source(i, version) + f"\nfrom mod{other} import Shape{other}, make{other}\n"
     tail = [f"shape = make{other}(3, name='x')", "shape.ar", f"make{other}(1, ", "os.path.jo"]
     code = head + "\n".join(tail) + "\n"
     last = head.count("\n") + 1  # 1-based line of tail[0]
-    return code, {"get_completions": (last + 1, 8), "get_hover": (last, 3), "get_signature_help": (last + 2, 9),
-                  "completion2": (last + 3, 10)}
+    return code, [("get_completions", last + 1, 8), ("get_hover", last, 3), ("get_signature_help", last + 2, 9),
+                  ("get_completions", last + 3, 10)]
 
 
 def mixed_requests(bridge, count, modules=20, seed=1, baseline_at=None):
@@ -101,24 +103,27 @@ def mixed_requests(bridge, count, modules=20, seed=1, baseline_at=None):
     expected = {}
     figures = {"errors": 0, "answers": 0}
     baseline_at = baseline_at or min(500, max(1, count // 2))
-    kinds = ("get_completions", "get_hover", "get_signature_help", "get_diagnostics", "get_hover", "completion2")
+    # every request at its sample after the edited module, then the asks on the module's names
+    kinds = list(REQUESTS) + list(range(4))
     for n in range(count):
         i = rnd.randrange(modules)
         if n % 50 == 25:  # the user saves a module now and then
             saved[names[i]] = module_source(i, n)
         dirty = {names[j]: module_source(j, n) for j in rnd.sample(range(modules), rnd.randrange(1, 4))}
-        code, positions = edited_code(i, (i + 1) % modules, n)
+        code, asks = edited_code(i, (i + 1) % modules, n)
         kind = kinds[n % len(kinds)]
-        if kind == "get_diagnostics":
-            answer = bridge.get_diagnostics(code, names[i])
+        if type(kind) is int:
+            method, line, column = asks[kind]
+            place = {"code": code, "line": line, "column": column}
         else:
-            method = "get_completions" if kind == "completion2" else kind
-            if method == "get_hover":
-                bridge.set_hover_mode("detailed" if n % 12 == 1 else "compact")
-            answer = getattr(bridge, method)(code, *positions[kind], names[i], saved, dirty)
+            method, place = kind, {}
+        if method == "get_hover":  # every other round in the detailed mode
+            bridge.set_hover_mode("detailed" if n // len(kinds) % 2 else "compact")
+        args = call_args(method, code, path=names[i], module_name=names[i], modules=saved, dirty_files=dirty, **place)
+        answer = getattr(bridge, method)(*args)
+        if "modules" in param_names(method):  # it synced them
             expected.update({f"{k}.py": v for k, v in {**saved, **dirty}.items()})
-            kind = method
-        check_answer(kind, answer, strict=True)
+        check_answer(method, answer, strict=True)
         figures["answers"] += 1
         figures["errors"] += answer["error"] is not None
         if n % 97 == 96:
@@ -218,13 +223,15 @@ def refcount_cases(bridge, key):
         ("_is_module_name", bridge._is_module_name, (path,)),
         ("sync_modules", bridge.sync_modules, (modules, dirty)),
         ("delete_module", bridge.delete_module, (fresh("gone_z"),)),
-        ("get_completions", bridge.get_completions, (code, 4, 5, path, modules, dirty)),
+    ] + [
+        (method, getattr(bridge, method),
+         call_args(method, code=code, line=4, column=5, path=path, module_name=path, modules=modules, dirty_files=dirty))
+        for method in REQUESTS
+    ] + [
         ("get_completions refused", bridge.get_completions, (code, fresh("4"), 5)),
         ("get_completions bad line", bridge.get_completions, (code, 0, big)),
+        ("get_signature_help bad line", bridge.get_signature_help, (code, big, 5, path, modules, dirty)),
         ("set_workspace", bridge.set_workspace, (path,)),
-        ("get_signature_help", bridge.get_signature_help, (code, big, 5, path, modules, dirty)),
-        ("get_hover", bridge.get_hover, (code, 4, 5, path, modules, dirty)),
-        ("get_diagnostics", bridge.get_diagnostics, (code, path)),
         ("_run_pyflakes", bridge._run_pyflakes, (code, path)),
         ("_parse_pyflakes_message", bridge._parse_pyflakes_message, (fresh("<e>:3:1: 'x' unused"), big)),
         ("_check_unresolved_imports", bridge._check_unresolved_imports, (code, path)),

@@ -44,10 +44,32 @@ py::object parse_matched_line(py::handle message, py::handle severity) {
     return std::move(marker(lineno, colno, lineno, end_col, msg, severity));
 }
 
+// The `checker` module pyflakes' own check would walk the request's tree with, or a null object
+// when `check` must be called as it is. pyflakes' own is known by what it is, not by where it is
+// found: a plain function running the code compiled from pyflakes.api's file under the name
+// `check`, with that module's globals (a copy of the function is still pyflakes' own). A host's
+// replacement, wrapper or mock is not, and is called as it was before the request parsed its
+// text once; so is pyflakes' own when the `ast` it parses with is not the one the request did.
+py::object own_check_checker(py::handle check) {
+    if (!PyFunction_Check(check.ptr())) return py::object();
+    py::object api = pyobj::import(PYOBJ_NAME("pyflakes.api"));
+    PyObject* globals = PyFunction_GET_GLOBALS(check.ptr());  // borrowed
+    if (!PyModule_Check(api.ptr()) || globals != PyModule_GetDict(api.ptr())) return py::object();
+    py::object file;
+    if (!pyobj::get_attr_if_present(api, PYOBJ_NAME("__file__"), file)) return py::object();
+    py::handle code(PyFunction_GET_CODE(check.ptr()));
+    if (!pyobj::equals(pyobj::attr(code, PYOBJ_NAME("co_name")), PYOBJ_NAME("check").get()) ||
+        !pyobj::equals(pyobj::attr(code, PYOBJ_NAME("co_filename")), file)) {
+        return py::object();
+    }
+    py::object ast = pyobj::dict_get(globals, PYOBJ_NAME("ast"));
+    if (!ast || ast.ptr() != global(PYOBJ_NAME("ast")).ptr()) return py::object();
+    return pyobj::dict_get(globals, PYOBJ_NAME("checker"));
+}
+
 // pyflakes.api.check(code, filename, reporter) on the tree the request already parsed from `code`:
 // what check does after its own parse, which would give this very tree.
-void check_parsed(py::handle tree, py::handle code, py::handle filename, py::handle reporter) {
-    py::object checker = pyobj::import(PYOBJ_NAME("pyflakes.checker"));
+void check_parsed(py::handle checker, py::handle tree, py::handle code, py::handle filename, py::handle reporter) {
     py::object make_tokens;
     py::object w;
     if (pyobj::get_attr_if_present(checker, PYOBJ_NAME("make_tokens"), make_tokens)) {
@@ -67,11 +89,6 @@ void check_parsed(py::handle tree, py::handle code, py::handle filename, py::han
     for (py::handle warning : messages) pyobj::call_method(reporter, PYOBJ_NAME("flake"), warning);
 }
 
-// pyflakes' own check function, not one a host or a test put in its place.
-bool is_pyflakes_check(py::handle check) {
-    return check.ptr() == pyobj::attr(pyobj::import(PYOBJ_NAME("pyflakes.api")), PYOBJ_NAME("check")).ptr();
-}
-
 }  // namespace
 
 py::object run_pyflakes(const PyflakesArgs& a) {
@@ -85,8 +102,9 @@ py::object run_pyflakes(const PyflakesArgs& a) {
             py::object reporter = reporter_class(warning_stream, error_stream);
             py::object check = global(PYOBJ_NAME("pyflakes_api")).attr(PYOBJ_NAME("check"));
             py::object tree = ParsedText::tree_of(code);
-            if (tree && is_pyflakes_check(check)) {
-                check_parsed(tree, code, filename, reporter);
+            py::object checker = tree ? own_check_checker(check) : py::object();
+            if (checker) {
+                check_parsed(checker, tree, code, filename, reporter);
             } else {
                 pyobj::call(check, code, filename, reporter);
             }

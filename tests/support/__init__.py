@@ -26,7 +26,8 @@ for _folder in (DEVHOST, TOOLS):
         sys.path.insert(0, _folder)
 
 from jedi_fakes import DEFAULT_ANSWERS, FakeName, FakeScript, FakeSignature, script_with  # noqa: E402,F401
-# The module's names, the class, its methods and the requests' answers: one table for every test.
+# The module's names, the class, its methods and the requests: one table for every test.
+import public_surface as surface  # noqa: E402,F401
 from public_surface import METHOD_ORDER  # noqa: E402,F401
 
 MODULE_NAME = "corvane_master.python_server.lsp_bridge"
