@@ -1,23 +1,27 @@
 """Processes killed with SIGKILL while they write jedi's cache, and crowds of processes on one cache
-folder. Two trials, on real standard-library requests with the budget off:
+folder, on real standard-library requests with the budget off. Two trials:
 
-  kills  a process asks the requests below over and over on a shared jedi cache (part of which is
-         removed before each round, so it writes parso's pickles and item store entries) and is
-         killed 5-2000 ms after its bridge is made; then the cache folder is searched for bad files
-         and a new process asks every request once with it.
-  crowd  CROWD processes on one cache folder for CROWD_SECONDS, most of them killed at random and
-         started again, while pickles are removed under them now and then, so that they write,
-         and read what the others are writing.
+  kills  each round a new process on a shared cache folder (wiped now and then) first answers the
+         checked requests below, the check of the kill before it, then writes: it completes
+         modules at random, so that parso pickles and the item store stores each new one, and is
+         killed 5 ms to MAX_DELAY into that. Right after the kill the folder is searched for bad
+         files; a last process answers after the last kill.
+  crowd  CROWD processes on one cache folder for CROWD_SECONDS, each answering the checked requests
+         between writing completions; all but two are killed at random and started again, and
+         pickles are removed under them now and then, so that they write them again and read
+         what the others are writing.
 
-Every answer must be what a process with a fresh cache folder answers, and none an error. jedi's own
-variation (its set order) is settled by repeats: a different answer is asked again, and compared
-with the answers of several fresh processes, before it counts. At the end no bad file may be left:
-a parso pickle that does not load, a temporary file of a writer that is gone, or an item store
-file that does not parse.
+Every checked answer must be what a process with a fresh cache folder answers, and no answer an
+error. jedi's own variation (its set order) is settled by repeats: a different answer is asked
+again in its process, and then compared with the answers of more fresh processes, before it counts.
+At the end no bad file may be left: a parso pickle that does not load, a temporary file whose
+writer is gone, or an item store file that does not parse.
 
-    python tools/kill_rounds.py [--kills 60] [--crowd 6] [--crowd-seconds 60] [--seed N] [--devhost DIR]
+    python tools/kill_rounds.py [--kills 60] [--max-delay 2] [--crowd 6] [--crowd-seconds 60]
+                                [--seed N] [--devhost DIR]
 
-Prints a summary per trial; exits 1 if any answer was an error, differed, or a bad file was left.
+Prints a line per kill and a summary per trial; exits 1 if an answer was an error or differed, or
+a bad file was seen.
 """
 import argparse
 import glob
@@ -41,7 +45,7 @@ REQUESTS = [
     ("get_completions", ("import json\njson.du", 2, 7)),
     ("get_completions", ("import collections\ncollections.", 2, 12)),
     ("get_completions", ("import asyncio\nasyncio.ga", 2, 10)),
-    ("get_completions", ("import re\nre.com", 2, 6)),
+    ("get_completions", ("text = 'abc'\ntext.up", 2, 7)),
     ("get_hover", ("import subprocess\nsubprocess.run", 2, 13)),
     ("get_hover", ("import pathlib\npathlib.Path", 2, 10)),
     ("get_signature_help", ("import json\njson.dumps(", 2, 11)),
@@ -50,33 +54,49 @@ REQUESTS = [
     ("get_hover", ("import typing\ntyping.Optional", 2, 10)),
     ("get_diagnostics", ("import os\nx = y\n",)),
 ]
+# Between its checked requests a process completes `import <module>\n<module>.` for these, in a
+# random order: each new module is parsed, pickled and stored, so a kill lands on writes.
+MODULES = """abc argparse ast asyncio base64 bisect calendar cmd codecs collections colorsys
+    concurrent.futures configparser contextlib copy csv ctypes dataclasses datetime decimal difflib
+    dis email enum filecmp fnmatch fractions ftplib functools getopt gettext glob gzip hashlib heapq
+    hmac html http.client imaplib inspect io ipaddress itertools json logging lzma mailbox mimetypes
+    multiprocessing numbers operator optparse os pathlib pickle pkgutil platform plistlib poplib
+    pprint queue random re sched secrets selectors shelve shlex shutil signal smtplib socket sqlite3
+    ssl statistics string struct subprocess tarfile tempfile textwrap threading timeit tokenize trace
+    traceback types typing unittest urllib.parse uuid warnings weakref xml.dom.minidom zipfile
+    zlib""".split()
 
-# The child: a host in a few lines. "once" asks every request and prints the answers; "loop" asks
-# them in a random order until it is killed (or its time is up), one line per answer; with a
-# reference it asks a different answer again, up to 4 times, before it prints it.
+# The child: a host in a few lines. It asks every checked request once ("C" lines; with a
+# reference, a different answer is asked again, up to 4 times, before it is printed), then, unless
+# its mode is "once", writes: completions of modules at random ("W" lines: the module and the
+# error), in the crowd with a checked request after each, until it is killed or its time is up.
 CHILD = """
-import json, random, sys, threading, time
+import json, random, sys, time
 from {module} import LSPBridge
-requests = json.loads(sys.argv[2])
+requests, modules = json.loads(sys.argv[2]), json.loads(sys.argv[3])
+mode, seed, seconds = sys.argv[1], int(sys.argv[4]), float(sys.argv[5])
+reference = json.loads(open(sys.argv[6]).read()) if len(sys.argv) > 6 else None
 b = LSPBridge()
 print("READY", flush=True)
-ask = lambda i: getattr(b, requests[i][0])(*requests[i][1])
-mode = sys.argv[1]
+ask = lambda method, args: json.loads(json.dumps(getattr(b, method)(*args), default=repr))
+def checked(i):
+    answer = ask(*requests[i])
+    for _ in range(4 if reference and answer.get("error") is None else 0):
+        if answer in reference[i]:
+            break
+        answer = ask(*requests[i])
+    print("C", i, json.dumps(answer), flush=True)
+for i in range(len(requests)):
+    checked(i)
 if mode == "once":
-    print("ANSWERS" + json.dumps([ask(i) for i in range(len(requests))], default=repr), flush=True)
     sys.exit(0)
-rng, until = random.Random(int(sys.argv[3])), time.monotonic() + float(sys.argv[4])
-reference = json.loads(open(sys.argv[5]).read()) if len(sys.argv) > 5 else None
+print("WRITING", flush=True)
+rng, until = random.Random(seed), time.monotonic() + seconds
 while time.monotonic() < until:
-    order = list(range(len(requests)))
-    rng.shuffle(order)
-    for i in order:
-        answer = json.loads(json.dumps(ask(i), default=repr))
-        for _ in range(4 if reference and answer.get("error") is None else 0):
-            if answer in reference[i]:
-                break
-            answer = json.loads(json.dumps(ask(i), default=repr))
-        print("A", i, json.dumps(answer), flush=True)
+    m = rng.choice(modules)
+    print("W", m, json.dumps(ask("get_completions", ("import " + m + "\\n" + m + ".", 2, len(m) + 1))["error"]), flush=True)
+    if mode == "crowd":
+        checked(rng.randrange(len(requests)))
 """
 
 
@@ -84,20 +104,61 @@ def child_env(devhost, cache):
     return dict(os.environ, PYTHONPATH=devhost, XDG_CACHE_HOME=cache, LSP_BRIDGE_REQUEST_BUDGET="0")
 
 
-def start_child(devhost, cache, *args):
-    return subprocess.Popen([sys.executable, "-c", CHILD.format(module=MODULE), args[0], json.dumps(REQUESTS)]
-                            + [str(a) for a in args[1:]], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            text=True, env=child_env(devhost, cache), cwd=ROOT)
+class Child:
+    """A child process whose output lines are collected as they come."""
+
+    def __init__(self, devhost, cache, mode, seed=0, seconds=0, reference=None):
+        args = [mode, json.dumps(REQUESTS), json.dumps(MODULES), str(seed), str(seconds)] + ([reference] if reference else [])
+        self.process = subprocess.Popen([sys.executable, "-c", CHILD.format(module=MODULE)] + args,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                        env=child_env(devhost, cache), cwd=ROOT)
+        self.lines, self.stderr = [], []
+        self.readers = [threading.Thread(target=lambda: self.lines.extend(self.process.stdout), daemon=True),
+                        threading.Thread(target=lambda: self.stderr.extend(self.process.stderr), daemon=True)]
+        for t in self.readers:
+            t.start()
+
+    def wait_for(self, mark, timeout=900):
+        """True once a line starts with `mark`, False if the process ended first."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if any(line.startswith(mark) for line in list(self.lines)):
+                return True
+            if self.process.poll() is not None:
+                for t in self.readers:
+                    t.join()
+                return any(line.startswith(mark) for line in self.lines)
+            time.sleep(0.005)
+        return False
+
+    def kill(self):
+        try:
+            self.process.send_signal(signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        self.end()
+
+    def end(self):
+        self.process.wait()
+        for t in self.readers:
+            t.join()
+
+    def checked(self):
+        """(index, answer) of each "C" line."""
+        return [(int(line.split(" ", 2)[1]), json.loads(line.split(" ", 2)[2])) for line in self.lines if line.startswith("C ")]
+
+    def writes(self):
+        """(module, error) of each "W" line."""
+        return [(line.split(" ", 2)[1], json.loads(line.split(" ", 2)[2])) for line in self.lines if line.startswith("W ")]
 
 
 def answers_once(devhost, cache):
-    """Every request asked once by a new process with `cache`; None entries where it failed."""
-    child = start_child(devhost, cache, "once")
-    out, err = child.communicate(timeout=600)
-    lines = [line for line in out.splitlines() if line.startswith("ANSWERS")]
-    if not lines:
-        return [{"error": f"process failed ({child.returncode}): {err[-800:]}"}] * len(REQUESTS)
-    return json.loads(lines[0][len("ANSWERS"):])
+    """Every request asked once by a new process with `cache`."""
+    child = Child(devhost, cache, "once")
+    child.end()
+    answers = dict(child.checked())
+    failed = {"error": f"process failed ({child.process.returncode}): {''.join(child.stderr)[-800:]}"}
+    return [answers.get(i, failed) for i in range(len(REQUESTS))]
 
 
 class Reference:
@@ -108,6 +169,9 @@ class Reference:
         self.seen = [[] for _ in REQUESTS]
         for _ in range(2):
             self.add_run()
+        self.path = os.path.join(work, "reference.json")
+        with open(self.path, "w") as f:
+            json.dump(self.seen, f)
 
     def add_run(self):
         cache = os.path.join(self.work, f"fresh{self.runs}")
@@ -117,10 +181,6 @@ class Reference:
             if answer not in self.seen[i]:
                 self.seen[i].append(answer)
         shutil.rmtree(cache, ignore_errors=True)
-
-    def save(self, path):
-        with open(path, "w") as f:
-            json.dump(self.seen, f)
 
     def settle(self, differing, tries=3):
         """The answers (index, answer) that no fresh process gave in `tries` more runs."""
@@ -182,6 +242,7 @@ def remove_some_pickles(cache, rng, share):
 class Tally:
     def __init__(self, name):
         self.name, self.answers, self.errors, self.differing, self.notes = name, 0, 0, [], []
+        self.writes, self.write_errors = 0, 0
 
     def judge(self, index, answer, reference, where):
         self.answers += 1
@@ -191,6 +252,15 @@ class Tally:
                               f"{str(answer['error'])[:300]}")
         elif answer not in reference.seen[index]:
             self.differing.append((index, answer, where))
+
+    def judge_child(self, child, reference, where):
+        for index, answer in child.checked():
+            self.judge(index, answer, reference, where)
+        for module, error in child.writes():
+            self.writes += 1
+            if error is not None:
+                self.write_errors += 1
+                self.notes.append(f"{where}: completion of {module} answered error: {str(error)[:300]}")
 
     def settle(self, reference):
         left = reference.settle([(i, a) for i, a, _ in self.differing])
@@ -202,95 +272,73 @@ class Tally:
     def report(self, extra):
         for note in self.notes:
             print("   ", note, flush=True)
-        print(f"{self.name}: {self.answers} answers, {self.errors} errors, {len(self.differing)} differing; {extra}",
-              flush=True)
-        return self.errors == 0 and not self.differing
+        print(f"{self.name}: {self.answers} checked answers ({self.errors} errors, {len(self.differing)} differing), "
+              f"{self.writes} writing completions ({self.write_errors} errors); {extra}", flush=True)
+        return self.errors == 0 and self.write_errors == 0 and not self.differing
 
 
-def wait_ready(child, timeout=300):
-    """Blocks until the child printed READY; False if it ended first."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        line = child.stdout.readline()
-        if not line:
-            return False
-        if line.startswith("READY"):
-            return True
-    return False
+def temp_files(cache):
+    folders = parso_folder(cache) + [os.path.join(cache, "jedi", "lsp_bridge_items")]
+    return [name for folder in folders if os.path.isdir(folder) for name in os.listdir(folder)
+            if name.endswith(".tmp") or name.startswith(".tmp-")]
 
 
-def kill(child):
-    try:
-        child.send_signal(signal.SIGKILL)
-    except ProcessLookupError:
-        pass
-    child.communicate()
-
-
-def kills_trial(devhost, work, reference, rounds, rng):
-    tally, cache, seen_after_kill, writing = Tally("kills"), os.path.join(work, "kills"), [], 0
+def kills_trial(devhost, work, reference, rounds, max_delay, rng):
+    """Each round's process first answers the checked requests (after the previous round's kill),
+    then writes until it is killed."""
+    tally, cache, seen_after_kill, cut = Tally("kills"), os.path.join(work, "kills"), [], 0
     for i in range(rounds):
-        if rng.random() < 0.3:
+        if rng.random() < 0.2:
             shutil.rmtree(cache, ignore_errors=True)  # some rounds write every pickle anew
-        else:
-            remove_some_pickles(cache, rng, 0.4)
-        delay = rng.uniform(0.005, 2.0)
-        child = start_child(devhost, cache, "loop", rng.randrange(1 << 30), 3600)
-        if wait_ready(child):
-            time.sleep(delay)
-        kill(child)
-        found = bad_files(cache, writers_gone=False)
-        seen_after_kill += [f"round {i} (killed after {delay * 1000:.0f} ms): {b}" for b in found]
-        writing += any(name.endswith(".tmp") or ".tmp-" in name
-                       for folder in parso_folder(cache) + [os.path.join(cache, "jedi", "lsp_bridge_items")]
-                       for name in (os.listdir(folder) if os.path.isdir(folder) else []))
+        child = Child(devhost, cache, "kills", rng.randrange(1 << 30), 3600, reference.path)
+        writing = child.wait_for("WRITING")
+        delay = rng.uniform(0.005, max_delay)
+        time.sleep(delay if writing else 0)
+        child.kill()
         errors = tally.errors
-        for index, answer in enumerate(answers_once(devhost, cache)):
-            tally.judge(index, answer, reference, f"round {i}")
-        print(f"  round {i}: killed after {delay * 1000:.0f} ms; {len(found)} bad files right after the kill; "
-              f"{tally.errors - errors} errors in the next process's answers", flush=True)
+        tally.judge_child(child, reference, f"round {i} (after the kill before)")
+        found = bad_files(cache, writers_gone=False)
+        seen_after_kill += [f"round {i} (killed {delay * 1000:.0f} ms into its writing): {b}" for b in found]
+        temps = temp_files(cache)
+        cut += bool(temps)
+        print(f"  round {i}: {len(child.checked())} checked answers ({tally.errors - errors} errors), "
+              f"{len(child.writes())} writing completions, killed {delay * 1000:.0f} ms into its writing; "
+              f"{len(found)} bad files and {len(temps)} temporary files right after the kill", flush=True)
+    for index, answer in enumerate(answers_once(devhost, cache)):  # after the last kill
+        tally.judge(index, answer, reference, "after the last kill")
     tally.settle(reference)
     left = bad_files(cache)
     for line in seen_after_kill:
         print("    bad right after a kill:", line, flush=True)
     for line in left:
         print("    bad at the end:", line, flush=True)
-    ok = tally.report(f"{rounds} kills; {len(seen_after_kill)} bad files right after a kill, "
-                      f"{writing} kills during a write (a temporary file in place), {len(left)} bad files left")
+    ok = tally.report(f"{rounds} kills; {len(seen_after_kill)} bad files right after a kill, {cut} kills cut a "
+                      f"write (a temporary file in place), {len(left)} bad files left at the end")
     return ok and not seen_after_kill and not left
 
 
 def crowd_trial(devhost, work, reference, size, seconds, rng):
     tally, cache = Tally("crowd"), os.path.join(work, "crowd")
-    ref_path = os.path.join(work, "reference.json")
-    reference.save(ref_path)
     lock, started, killed = threading.Lock(), [0], [0]
     end = time.monotonic() + seconds
 
     def slot(index, seed):
         srng = random.Random(seed)
         while time.monotonic() < end:
-            run_for = end - time.monotonic()
-            child = start_child(devhost, cache, "loop", srng.randrange(1 << 30), max(run_for, 0.1), ref_path)
+            child = Child(devhost, cache, "crowd", srng.randrange(1 << 30), max(end - time.monotonic(), 0.1),
+                          reference.path)
             with lock:
                 started[0] += 1
-            lines = []
-            reader = threading.Thread(target=lambda: lines.extend(child.stdout), daemon=True)
-            reader.start()
             # Two slots run to the end; the others are killed at random and started again.
-            if index >= 2:
+            if index >= 2 and child.wait_for("READY"):
                 time.sleep(min(srng.uniform(0.3, 8.0), max(end - time.monotonic(), 0)))
-                if child.poll() is None and time.monotonic() < end:
-                    kill(child)
-                    with lock:
-                        killed[0] += 1
-            child.wait()
-            reader.join()
+            if index >= 2 and child.process.poll() is None and time.monotonic() < end:
+                child.kill()
+                with lock:
+                    killed[0] += 1
+            child.end()
             with lock:
-                for line in lines:
-                    if line.startswith("A "):
-                        _, i, text = line.split(" ", 2)
-                        tally.judge(int(i), json.loads(text), reference, f"crowd slot {index}")
+                tally.judge_child(child, reference, f"crowd slot {index}")
 
     threads = [threading.Thread(target=slot, args=(i, rng.randrange(1 << 30))) for i in range(size)]
     for t in threads:
@@ -314,6 +362,7 @@ def crowd_trial(devhost, work, reference, size, seconds, rng):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--kills", type=int, default=60)
+    parser.add_argument("--max-delay", type=float, default=2.0, help="seconds: a kill comes 5 ms to this far into the writing")
     parser.add_argument("--crowd", type=int, default=6)
     parser.add_argument("--crowd-seconds", type=float, default=60)
     parser.add_argument("--seed", type=int, default=None)
@@ -327,7 +376,7 @@ def main():
         reference = Reference(args.devhost, work)
         ok = True
         if args.kills:
-            ok &= kills_trial(args.devhost, work, reference, args.kills, rng)
+            ok &= kills_trial(args.devhost, work, reference, args.kills, args.max_delay, rng)
         if args.crowd and args.crowd_seconds > 0:
             ok &= crowd_trial(args.devhost, work, reference, args.crowd, args.crowd_seconds, rng)
     finally:
