@@ -25,7 +25,7 @@ namespace parso_pickles {
 
 // With the GIL held, before jedi runs (every jedi request and the warm-up): replaces each of the
 // two functions that is parso's own (its code object as parso.cache first defined it) by this
-// module's. Once they are replaced, two dict look-ups.
+// module's. Once they are replaced, a sys.modules look-up and two dict look-ups.
 void guard();
 
 }  // namespace parso_pickles
