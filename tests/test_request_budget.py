@@ -213,6 +213,34 @@ def test_hover_from_another_thread_is_answered_while_a_request_runs_out_of_time(
     assert slow_took[0] < 1.5 + SLACK
 
 
+def test_the_next_request_never_gets_the_helper_a_stop_killed(lsp, bridge, budget):
+    """A stop that strikes while jedi waits for its helper's answer kills the helper. Even when the
+    stop never unwinds through jedi's own code, because something took it on the way (a finalizer,
+    a bare except), the next request gets a fresh helper, not the killed one (jedi would answer
+    "The subprocess ... was killed" or "has crashed")."""
+    budget(0)
+    args = ("import json\njson.du", 2, 7)
+    expected = bridge.get_completions(*args)
+    helper = bridge._jedi_project.get_environment()._get_subprocess()
+
+    def wait_for_the_helper(**_):
+        try:
+            helper._send(None, time.sleep, (30,), {})
+        except BaseException:
+            pass
+        return []
+
+    budget(0.3)
+    with fake_jedi(lsp, script_with(complete=wait_for_the_helper)):
+        start = time.monotonic()
+        bridge.get_completions("x", 1, 1)
+        took = time.monotonic() - start
+    budget(0)
+    assert took < 0.3 + SLACK  # the kill ended the wait
+    assert bridge.get_completions(*args) == expected
+    assert helper.is_crashed
+
+
 def test_stops_at_random_moments_leave_every_later_answer_unchanged(bridge, jedi_cache_dir, monkeypatch):
     rng = random.Random(SEED)
     print(f"budget sequence: seed {SEED}, {STEPS} steps, scale {SCALE}")

@@ -38,8 +38,10 @@
 //   3. from then on a method called on another thread raises RuntimeError before its body runs:
 //      the finalizer ends such threads when they next ask for the GIL, and unwinding our frames
 //      there would release Python objects without it;
-//   4. a parso cache file that a thread is still writing is removed (a thread past the wait may
-//      be ended before the file is whole), and once more after the interpreter is finalized;
+//   4. a parso cache file that parso's own save is still writing is removed (a thread past the
+//      wait may be ended before the file is whole), and once more after the interpreter is
+//      finalized; the module's own save (parso_pickles.h) writes under a temporary name, which a
+//      later process removes;
 //   5. the watchdog's thread ends, while the interpreter can still give it the GIL.
 // A thread still inside a method after the wait keeps running until the finalizer ends it; where
 // it takes the GIL back in our own code, it parks instead of unwinding (pyobj/gil.h).

@@ -69,12 +69,14 @@ py::str budget_text(double seconds) {
 }
 
 // Under the GIL: the thread is stoppable or not; a stop raised for it and not yet delivered is
-// withdrawn when it stops being stoppable, so none can strike after the section.
+// withdrawn when it stops being stoppable, so none can strike after the section, and a helper
+// the stop killed is never handed to a later request.
 void set_armed(StopTarget* t, bool armed) {
     t->armed.store(armed, std::memory_order_relaxed);
     if (!armed && t->fired) {
         t->fired = false;
         watchdog::withdraw(*t);
+        stop_rules::retire_killed_helpers(t->killed_helpers);
     }
 }
 

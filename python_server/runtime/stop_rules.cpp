@@ -90,11 +90,15 @@ using Undo = void (*)(const Frame&);
 // jedi's helper process: a question sent and its answer not read (or half a question written)
 // would give every later request the answer to another question. Killing it marks it crashed;
 // jedi's Environment starts a fresh one at its next use.
-void kill_helper_process(const Frame& f) {
-    py::object helper = f.local("self");
-    if (!helper || !PyObject_HasAttrString(helper.ptr(), "_kill")) return;
+void end_helper(py::handle helper) {
+    if (!PyObject_HasAttrString(helper.ptr(), "_kill")) return;
     if (pyobj::truthy(helper.attr("is_crashed"))) return;
     helper.attr("_kill")();
+}
+
+void kill_helper_process(const Frame& f) {
+    py::object helper = f.local("self");
+    if (helper) end_helper(helper);
 }
 
 // parso's in-memory tree of a path: the diff parser changes the cached tree in place, so a tree
@@ -153,23 +157,24 @@ constexpr Rule kRules[] = {
 // jedi's import), 0.3 s. The stop kills that helper anyway (kRules), so it is killed as soon as
 // the stop is raised: the read ends at once. Found through the helper's registered clean-up
 // (weakref.finalize keeps its arguments, the process first) with dict and slot reads only: no
-// Python code runs on the watchdog's thread.
-void end_helper_wait(py::handle frame) {
+// Python code runs on the watchdog's thread. Returns the helper it killed, or a null object.
+py::object end_helper_wait(py::handle frame) {
     py::object locals = frame.attr("f_locals");
-    if (!PyDict_Check(locals.ptr())) return;
+    if (!PyDict_Check(locals.ptr())) return py::object();
     PyObject* helper = PyDict_GetItemString(locals.ptr(), "self");  // borrowed; never raises
-    if (!helper || !PyObject_HasAttrString(helper, "_cleanup_callable")) return;
+    if (!helper || !PyObject_HasAttrString(helper, "_cleanup_callable")) return py::object();
     py::object cleanup = py::reinterpret_borrow<py::object>(helper).attr("_cleanup_callable");
     py::object registry = py::type::handle_of(cleanup).attr("_registry");
-    if (!PyDict_Check(registry.ptr())) return;  // a lambda: the helper has no process yet
+    if (!PyDict_Check(registry.ptr())) return py::object();  // a lambda: the helper has no process yet
     PyObject* info = PyDict_GetItemWithError(registry.ptr(), cleanup.ptr());
-    if (!info) return;  // ended already (or a lookup error, which the caller clears)
+    if (!info) return py::object();  // ended already (or a lookup error, which the caller clears)
     py::tuple args = py::reinterpret_borrow<py::object>(info).attr("args");
-    if (args.size() < 1) return;
+    if (args.size() < 1) return py::object();
     py::object process = args[0];
-    if (!process.attr("returncode").is_none()) return;
+    if (!process.attr("returncode").is_none()) return py::object();
     long pid = PyLong_AsLong(process.attr("pid").ptr());
-    if (pid > 0) ::kill(static_cast<pid_t>(pid), SIGKILL);
+    if (pid <= 0 || ::kill(static_cast<pid_t>(pid), SIGKILL) != 0) return py::object();
+    return py::reinterpret_borrow<py::object>(helper);
 }
 
 void report(const char* what) {
@@ -209,8 +214,9 @@ bool unsafe(PyThreadState* thread, int base_depth) {
     return false;
 }
 
-void on_fired(PyThreadState* thread, int base_depth) {
-    if (depth(thread) - base_depth < 2) return;
+py::object on_fired(PyThreadState* thread, int base_depth) {
+    if (depth(thread) - base_depth < 2) return py::object();
+    py::object killed;
     pyobj::suppress(PyExc_Exception, [&] {
         py::object top = top_frame(thread);
         py::object caller = back(top);
@@ -220,9 +226,32 @@ void on_fired(PyThreadState* thread, int base_depth) {
                 "_send")) {
             return;
         }
-        end_helper_wait(caller);
+        killed = end_helper_wait(caller);
     });
     if (PyErr_Occurred()) PyErr_Clear();
+    return killed;
+}
+
+void retire_killed_helpers(std::vector<py::object>& helpers) noexcept {
+    if (helpers.empty()) return;
+    py::error_scope kept;
+    for (py::object& helper : helpers) {
+        try {
+            end_helper(helper);
+        } catch (py::error_already_set& e) {
+            e.restore();
+            if (PyErr_ExceptionMatches(PyExc_KeyboardInterrupt)) {
+                PyErr_Clear();
+                PyErr_SetInterrupt();  // a Ctrl-C that struck meanwhile: tripped again for the next bytecode
+            } else {
+                report("lsp_bridge: ending jedi's helper after a stop");
+            }
+        } catch (...) {
+            pyobj::set_error_from_current_exception();
+            report("lsp_bridge: ending jedi's helper after a stop");
+        }
+    }
+    helpers.clear();
 }
 
 void undo(py::handle trace) {

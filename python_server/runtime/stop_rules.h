@@ -22,8 +22,17 @@ int depth(PyThreadState* thread);
 bool unsafe(PyThreadState* thread, int base_depth);
 
 // On the watchdog's thread, under the GIL, right after it raised the stop in `thread`: ends a wait
-// that would hold the stop off (jedi waiting for its helper's reply). Never raises.
-void on_fired(PyThreadState* thread, int base_depth);
+// that would hold the stop off (jedi waiting for its helper's reply) by killing that helper.
+// Returns the helper it killed (jedi's CompiledSubprocess), or a null object. Never raises.
+py::object on_fired(PyThreadState* thread, int base_depth);
+
+// In the stopped request's thread, under the GIL, when its stoppable section ends, however it
+// ends: each helper the watchdog killed for it (on_fired) that jedi has not marked crashed is
+// ended as jedi ends a crashed one, so the next request's Environment starts a fresh helper. The
+// stop may never unwind through jedi's frames, where undo() would find the helper (a finalizer or
+// a bare except took it), and a helper killed but not marked would be handed to the next request.
+// Empties `helpers`. Never raises; the error in flight, if any, stays as it was.
+void retire_killed_helpers(std::vector<py::object>& helpers) noexcept;
 
 // After a stop, in the stopped request's thread, with the GIL and (for the jedi requests) the
 // jedi lock still held, so no other request sees the half-done state. `trace`: the stop's

@@ -102,7 +102,9 @@ void fire_due(State& st, BudgetClock::time_point now) {
             continue;
         }
         t->fired = true;
-        stop_rules::on_fired(t->thread_state, t->base_depth);
+        if (py::object helper = stop_rules::on_fired(t->thread_state, t->base_depth)) {
+            t->killed_helpers.push_back(std::move(helper));
+        }
         t->next_try = now + kRefire;
     }
 }

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <vector>
 
 #include "pyobj/errors.h"
 
@@ -24,6 +25,7 @@ struct StopTarget {
     std::atomic<bool> armed{false};      // written by the request's thread under the GIL
     int base_depth = 0;                  // its Python frames when it was armed; under the GIL
     bool fired = false;                  // a stop was raised for it; under the GIL
+    std::vector<py::object> killed_helpers;  // jedi's helpers killed with the stop; under the GIL
     BudgetClock::time_point next_try{};  // the watchdog's own, under its mutex
     BudgetClock::time_point shadowed_since{};  // the watchdog's own: a newer state has the thread's id
 };

@@ -8,6 +8,7 @@
 #include "pyobj/ops.h"
 #include "runtime/collector_pause.h"
 #include "runtime/jedi_lock.h"
+#include "runtime/parso_pickles.h"
 #include "runtime/request_budget.h"
 #include "workspace/sync.h"
 
@@ -61,6 +62,7 @@ py::object run_steps(const Inputs& in, const Steps& steps) {
     runtime::CollectorPause pause;
     Jedi jedi;
     if (steps.uses_jedi) {
+        runtime::parso_pickles::guard();
         sync_if_needed(in);
         if (steps.after_sync) steps.after_sync();
         jedi.path = script_path(in);

@@ -54,7 +54,8 @@ struct Steps {
 //  3. early_answer()
 //  4. with uses_jedi, the jedi lock (a request waiting for jedi pauses nothing); then the
 //     collector pause (runtime/collector_pause.h)
-//  5. with uses_jedi: self.sync_modules(modules or {}, dirty_files) when either is non-empty;
+//  5. with uses_jedi: parso's pickle functions made safe (runtime/parso_pickles.h);
+//     self.sync_modules(modules or {}, dirty_files) when either is non-empty;
 //     after_sync(); the script's path (the synced file of a module-name path, else the path,
 //     else "<editor>")
 //  6. the stoppable section: with uses_jedi, jedi.Script(code=..., path=...,

@@ -6,6 +6,7 @@
 #include "workspace/methods.h"
 #include "pyobj/log.h"
 #include "runtime/jedi_lock.h"
+#include "runtime/parso_pickles.h"
 #include "runtime/request_budget.h"
 
 namespace workspace {
@@ -22,6 +23,7 @@ py::object preload_corvane_module(const SelfArgs& a) {
             Py_ssize_t found = 0;
             {
                 runtime::JediLock lock;
+                runtime::parso_pickles::guard();
                 runtime::stoppable([&] {
                     py::object script = global(PYOBJ_NAME("jedi")).attr("Script")(
                         py::arg("code") = warmup_code, py::arg("path") = "<warmup>",
