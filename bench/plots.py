@@ -13,7 +13,8 @@ matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 
 COLOURS = {"bridge": "tab:blue", "uncached": "tab:cyan", "floor": "tab:gray", "yardstick": "tab:green",
-           "pylsp": "tab:orange", "pylsp_eager": "tab:red"}
+           "pylsp": "tab:orange", "pylsp_eager": "tab:red", "pyright": "tab:purple",
+           "pyright_checked": "tab:pink"}
 GOAL_LINES = {"completion": 1.02, "hover": 1.02, "startup": 1.02, "diagnostics": 1.05}
 
 
@@ -171,6 +172,58 @@ def typing(results, folder):
         else:
             ax.set_xscale("log")
     save(fig, folder, "typing.png")
+
+
+def typing_real(results, folder):
+    """suite_typing_real's figures: per draw, each site's milliseconds per class for the bridge,
+    the floor and pyright (after the change, and once checked), their p50 (|) and p90 (x); then
+    numpy's cases, warm and new process."""
+    draws = results.get("draws", [])
+    numpy = results.get("numpy")
+    panels = len(draws) + (1 if numpy else 0)
+    if not panels:
+        return
+    variants = [v for v in ("bridge", "floor", "pyright", "pyright_checked")
+                if any(v in s["ms"] for d in draws for s in d["sites"])]
+    fig, axes = plt.subplots(panels, 1, figsize=(10, 3.2 * panels + 0.5), squeeze=False)
+    for ax, draw in zip(axes[:, 0], draws):
+        classes = list(draw["classes"])
+        for i, name in enumerate(classes):
+            sites = draw["sites"] if name == "all sites" else [s for s in draw["sites"] if s["class"] == name]
+            for k, variant in enumerate(variants):
+                y = i + (k - (len(variants) - 1) / 2) * 0.18
+                ax.plot([s["ms"][variant] for s in sites if variant in s["ms"]], [y] * len(sites), "o", alpha=0.45,
+                        markersize=3.5, color=COLOURS[variant], label=variant if i == 0 else None)
+                figures = draw["classes"][name].get(variant)
+                if figures:
+                    ax.plot(figures["p50"], y, "|", color="black", markersize=10)
+                    ax.plot(figures["p90"], y, "x", color="black", markersize=7)
+        ax.set_yticks(range(len(classes)))
+        ax.set_yticklabels([f"{c} ({draw['classes'][c]['sites']})" for c in classes], fontsize=8)
+        ax.invert_yaxis()
+        ax.set_xscale("log")
+        ax.set_xlabel("ms per site (median of its rounds; black: p50 |, p90 x)", fontsize=8)
+        ax.set_title(f"sites as users type them, seed {draw['seed']}", fontsize=9)
+        ax.legend(fontsize=7, loc="lower right")
+    if numpy:
+        ax = axes[-1, 0]
+        cases = list(numpy["warm"])
+        bars = [("warm bridge", "bridge", numpy["warm"]), ("warm floor", "floor", numpy["warm"]),
+                ("warm pyright", "pyright", numpy["warm"]), ("warm pyright, checked", "pyright_checked", numpy["warm"]),
+                ("new process bridge", "bridge", numpy.get("new_process", {})),
+                ("new process floor", "floor", numpy.get("new_process", {}))]
+        bars = [b for b in bars if all(b[1] in b[2].get(c, {}) for c in cases)]
+        width = 0.8 / len(bars)
+        for k, (label, variant, table) in enumerate(bars):
+            ax.bar([i + k * width for i in range(len(cases))], [table[c][variant] for c in cases], width=width,
+                   color=COLOURS[variant], alpha=1.0 if label.startswith("warm") else 0.5, label=label)
+        ax.set_xticks([i + 0.4 - width / 2 for i in range(len(cases))])
+        ax.set_xticklabels(cases, fontsize=8)
+        ax.set_yscale("log")
+        ax.set_ylabel("ms (median)")
+        ax.set_title(f"numpy {numpy['version']}", fontsize=9)
+        ax.legend(fontsize=7)
+    save(fig, folder, "typing_real.png")
 
 
 def main(path):

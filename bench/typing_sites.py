@@ -2,7 +2,12 @@
 them: a line cut right after a typed dot, the rest of the file intact, drawn by a seed. Each
 site is classed by what jedi infers for the name before the dot.
 
-    python bench/typing_sites.py [count] [seed]     (lists the sites)
+Two draws: `draw` takes about a third of its sites from each class (one at most per file), which
+weighs library modules far above their share in real code; `draw_as_typed` takes every dot of
+every file with the same chance, so each class comes at the frequency with which it occurs in
+those files, and keeps the sites of no class (OTHER) as well.
+
+    python bench/typing_sites.py [count] [seed] [--as-typed]     (lists the sites)
 """
 import io
 import keyword
@@ -20,6 +25,9 @@ SAME_FILE = "same-file class (self.)"
 LIBRARY_VALUE = "library instance or class"
 LIBRARY_MODULE = "library module"
 CLASSES = (SAME_FILE, LIBRARY_VALUE, LIBRARY_MODULE)
+# What a user also types before a dot: a name jedi infers nothing for, a function, or values of
+# several of the kinds above (a union of a same-file class and a library one, say).
+OTHER = "other (nothing, a function, or several kinds)"
 
 SKIPPED_FOLDERS = {"site-packages", "dist-packages", "test", "tests", "idle_test", "__pycache__"}
 MAX_BYTES = 120_000  # larger files only add parse time the floor pays alike
@@ -74,6 +82,35 @@ def site_class(bridge, code, line, column):
     return kinds.pop() if len(kinds) == 1 else None
 
 
+def site_record(path, root, code, line, column, kind):
+    typed = code.split("\n")[line - 1].strip()
+    return {"file": os.path.relpath(path, root), "line": line, "column": column, "class": kind,
+            "typed": typed[-40:], "code": code}
+
+
+def draw_as_typed(bridge, count, seed):
+    """count sites drawn from all dots of all files alike (without replacement), in the order
+    drawn; a site jedi fails on is replaced by the next one drawn."""
+    root, files = library_files()
+    texts, pool = {}, []
+    for path in files:
+        with open(path, encoding="utf-8", errors="replace") as f:
+            texts[path] = f.read()
+        pool += [(path, line, column) for line, column in dots(texts[path])]
+    rng = random.Random(seed)
+    sites = []
+    for path, line, column in rng.sample(pool, min(len(pool), 2 * count)):
+        if len(sites) >= count:
+            break
+        code, line, column = cut(texts[path], line, column)
+        try:
+            kind = site_class(bridge, code, line, column) or OTHER
+        except Exception:  # jedi failing on a file costs the site, not the run
+            continue
+        sites.append(site_record(path, root, code, line, column, kind))
+    return sites
+
+
 def draw(bridge, count, seed):
     """About count / 3 sites of each class (one at most per file), in the order drawn."""
     root, files = library_files()
@@ -98,13 +135,13 @@ def draw(bridge, count, seed):
         if kind is None or taken[kind] >= quota:
             continue
         taken[kind] += 1
-        typed = code.split("\n")[line - 1].strip()
-        sites.append({"file": os.path.relpath(path, root), "line": line, "column": column, "class": kind,
-                      "typed": typed[-40:], "code": code})
+        sites.append(site_record(path, root, code, line, column, kind))
     return sites
 
 
 if __name__ == "__main__":
+    args = [a for a in sys.argv[1:] if a != "--as-typed"]
+    drawer = draw_as_typed if "--as-typed" in sys.argv else draw
     with common.ready_bridge() as b:
-        for site in draw(b, int(sys.argv[1]) if len(sys.argv) > 1 else 12, int(sys.argv[2]) if len(sys.argv) > 2 else 1):
+        for site in drawer(b, int(args[0]) if args else 12, int(args[1]) if len(args) > 1 else 1):
             print(f"{site['class']:28} {site['file']}:{site['line']}  {site['typed']}")

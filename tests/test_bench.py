@@ -217,3 +217,37 @@ def test_a_goal_on_the_whole_time_is_judged_on_it():
     assert "| own overhead <= 2% of the floor | completion: os. | 0.600 (0.600-0.600) | 1.200 (1.200-1.200) | - | " \
            "missed |" in table
     assert "completion: os., bridge / pylsp | 1.100 (1.000-1.200) | - | - | missed (within noise) |" in table
+
+
+@pytest.mark.parametrize("peers", [True, False], ids=["with pyright and numpy", "bridge and floor only"])
+def test_typing_real_figures_table_and_plot(tmp_path, peers):
+    """Per class and over all sites: nearest-rank p90 of the per-site medians; a tool that did not
+    run shows '-' in the table and is left out of the plot."""
+    import suite_typing_real
+    from typing_sites import LIBRARY_VALUE, SAME_FILE
+
+    def site(kind, ms):
+        peer = {"pyright": ms / 2, "pyright_checked": 2.0} if peers else {}
+        return {"file": "f.py", "line": 1, "column": 5, "class": kind, "typed": "self.", "items": 3, "ratio": 0.8,
+                "ms": {"bridge": ms, "floor": 1.25 * ms, **peer}}
+
+    sites = [site(SAME_FILE, ms) for ms in (10, 20, 30, 400)] + [site(LIBRARY_VALUE, 100)]
+    classes = suite_typing_real.by_class(sites)
+    assert list(classes) == [SAME_FILE, LIBRARY_VALUE, "all sites"]
+    assert classes[SAME_FILE]["bridge"] == {"p50": 25, "p90": 400}
+    assert classes["all sites"]["floor"] == {"p50": 37.5, "p90": 500}
+    assert ("pyright" in classes["all sites"]) is peers
+    warm = {case: {"bridge": 5.0, "floor": 6.0, "ratio": 0.8, "items": 2, **({"pyright": 1.0} if peers else {})}
+            for case, *_ in suite_typing_real.NUMPY_CASES}
+    results = {"meta": {"python": "3.11", "jedi": "j", "cpus": 2, "load_before": [1, 1, 1], "load_after": [1, 1, 1],
+                        "repeats": 3, **({"pyright": "1.1"} if peers else {"pyright_note": "column skipped"})},
+               "draws": [{"seed": 1, "sites": sites, "classes": classes}],
+               **({"numpy": {"version": "1.24", "warm": warm, "new_process": {"np.": {"bridge": 9.0, "floor": 8.0}}}}
+                  if peers else {"numpy_note": "skipped"})}
+    text = suite_typing_real.markdown(results)
+    assert f"| {SAME_FILE} | 4 | 25 / 400 | 31 / 500 | " + ("12 / 200 | 2 / 2 |" if peers else "- / - | - / - |") in text
+    assert ("| `np.` | 2 | 5.0 | 6.0 | 1.0 | - | 9 | 8 |" in text) is peers
+    pytest.importorskip("matplotlib")
+    import plots
+    plots.typing_real(results, str(tmp_path))
+    assert os.listdir(tmp_path) == ["typing_real.png"]
