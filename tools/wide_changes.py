@@ -69,6 +69,8 @@ LIMIT, FAULT = "jedi limit allowance", "fault"
 
 
 def serve(conf):
+    # A request stopped by its budget tells of the machine's load, not of the cache.
+    os.environ["LSP_BRIDGE_REQUEST_BUDGET"] = "0"
     if conf["uncached"]:
         os.environ["LSP_BRIDGE_NO_PERSISTENT_CACHE"] = "1"
     else:
