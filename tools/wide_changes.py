@@ -34,10 +34,7 @@ import json
 import os
 import random
 import re
-import select
-import subprocess
 import sys
-import sysconfig
 import tempfile
 import time
 
@@ -47,6 +44,7 @@ sys.path[:0] = [TOOLS, os.path.join(ROOT, "tests")]
 
 import wide_library  # noqa: E402
 from wide_library import Analysis, Library, find, remove_tree, settle, wrapper_chain  # noqa: E402
+from wide_worker import Worker  # noqa: E402
 
 SANITY_FILES = {
     "lib.py": 'from helper import deco\n\n\n@deco\ndef api(a, b):\n    "Api."\n    return a\n',
@@ -63,94 +61,6 @@ SANITY = [
 ROLES = ["decorator", "base", "reexport", "star", "package"]
 AGAIN, NEW = "jedi's variation: asked again", "jedi's variation: a new process"
 LIMIT, FAULT = "jedi limit allowance", "fault"
-
-
-# --- the worker: one bridge answering requests read from stdin -----------------------------------
-
-
-def serve(conf):
-    # A request stopped by its budget tells of the machine's load, not of the cache.
-    os.environ["LSP_BRIDGE_REQUEST_BUDGET"] = "0"
-    if conf["uncached"]:
-        os.environ["LSP_BRIDGE_NO_PERSISTENT_CACHE"] = "1"
-    else:
-        os.environ.pop("LSP_BRIDGE_NO_PERSISTENT_CACHE", None)
-    real_paths = sysconfig.get_paths
-    sysconfig.get_paths = lambda *a, **k: dict(real_paths(*a, **k), purelib=conf["lib"])
-    import importlib
-
-    import jedi
-    import parso
-    jedi.settings.cache_directory = conf["cache"]
-    from support import MODULE_NAME, captured_logs, new_bridge
-    from support.item_answers import ask, uncached_bridge
-    # Replies go to a copy of stdout; anything jedi prints goes to stderr.
-    out = os.fdopen(os.dup(1), "w")
-    os.dup2(2, 1)
-    lsp = importlib.import_module(MODULE_NAME)
-    bridge = uncached_bridge(lsp) if conf["uncached"] else new_bridge(lsp)
-    bridge.update_sys_paths([conf["lib"]])
-    with captured_logs() as logs:
-        out.write("null\n")
-        out.flush()
-        for line in sys.stdin:
-            command = json.loads(line)
-            reply = None
-            if command["do"] == "ask":
-                position = tuple(command["position"]) if command.get("position") else None
-                reply = ask(bridge, logs, command["code"], command.get("path"), None, position)
-            elif command["do"] == "forget":
-                # The files are dated in the past, so jedi's parser would keep its copy of a changed one.
-                for trees in parso.cache.parser_cache.values():
-                    for key in [k for k in trees if str(k) in command["paths"]]:
-                        del trees[key]
-            elif command["do"] == "quit":
-                break
-            out.write(json.dumps(reply) + "\n")
-            out.flush()
-    bridge.cleanup()
-
-
-class WorkerDied(Exception):
-    pass
-
-
-class Worker:
-    def __init__(self, lib, cache, uncached, log):
-        env = dict(os.environ, PYTHONPATH=os.pathsep.join(
-            [os.environ.get("LSP_BRIDGE_DEVHOST") or os.path.join(ROOT, "devhost"), os.path.join(ROOT, "tests"), TOOLS]))
-        conf = json.dumps({"lib": lib, "cache": cache, "uncached": uncached})
-        self.log = log
-        self.process = subprocess.Popen([sys.executable, os.path.abspath(__file__), "--worker", conf], env=env,
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=open(log, "ab"),
-                                        text=True, cwd=ROOT)
-        self.read(300)
-
-    def read(self, timeout):
-        ready, _, _ = select.select([self.process.stdout], [], [], timeout)
-        line = self.process.stdout.readline() if ready else ""
-        if not line:
-            self.process.kill()
-            tail = open(self.log, errors="replace").read()[-2000:]
-            raise WorkerDied(f"worker gave no answer in {timeout} s or exited:\n{tail}")
-        return json.loads(line)
-
-    def call(self, command, timeout=600):
-        self.process.stdin.write(json.dumps(command) + "\n")
-        self.process.stdin.flush()
-        return self.read(timeout)
-
-    def ask(self, code, path=None, position=None):
-        return self.call({"do": "ask", "code": code, "path": path, "position": position})
-
-    def close(self):
-        try:
-            self.process.stdin.write('{"do": "quit"}\n')
-            self.process.stdin.flush()
-            self.process.wait(60)
-        except (OSError, subprocess.TimeoutExpired):
-            self.process.kill()
-            self.process.wait()
 
 
 # --- comparing ------------------------------------------------------------------------------------
@@ -350,7 +260,8 @@ class Run:
                  "request": request.code[-120:], "difference": difference[:3000],
                  "steps": json.loads(json.dumps(self.history))}
         self.faults.append(fault)
-        self.trace(f"FAULT at step {fault['index']} ({'second' if which else 'first'} cached answer): {difference[:600]}")
+        which = "second" if which else "first"
+        self.trace(f"FAULT at step {fault['index']} ({which} cached answer): {difference[:600]}")
 
     def fresh(self, request):
         """The request asked twice of a new uncached process that first holds the same unsaved texts."""
@@ -443,16 +354,19 @@ class Rounds:
             folder = os.path.dirname(rel)
             edits.append({"do": "edit", "op": rng.choice(["module+", "module+", "module-"]), "rel": folder,
                           "word": word(rng)})
-            return [("from", f"from {module} import ", "wide_"), ("attr", f"import {module}\n{module}.", "wide_")], edits
+            return [("from", f"from {module} import ", "wide_"),
+                    ("attr", f"import {module}\n{module}.", "wide_")], edits
         if role == "base":
             member = self.member_of(source, target) or member
-        families += [("from", f"from {module} import ", name), ("attr", f"import {module}\n{module}.", name)]
+        # After a star-imported module gains a name, the typed characters are often the new name's.
+        typed = "wide_" if role == "star" and rng.random() < 0.5 else name
+        families += [("from", f"from {module} import ", typed), ("attr", f"import {module}\n{module}.", typed)]
         node = self.node(module, name)
         if node is not None and node.__class__.__name__ == "ClassDef":
             member = member or self.member_of(module, name) or "_"
             families += [("inst", f"import {module}\n{module}.{name}().", member),
-                         ("subclass", f"import {module}\n\n\nclass Mine({module}.{name}):\n    def go(self):\n        self.",
-                          member)]
+                         ("subclass", f"import {module}\n\n\nclass Mine({module}.{name}):\n"
+                                      "    def go(self):\n        self.", member)]
             site = self.file_site(module, node, member)
             if site:
                 families.append(site)
@@ -558,7 +472,8 @@ def summary(run, label, took):
     if speed:
         lines.append(f"  second cached answer / uncached answer time: median {speed[len(speed) // 2]:.2f}")
     lines.append("  edits: " + ", ".join(f"{k[5:]} {v}" for k, v in sorted(s.items()) if k.startswith("edit ")))
-    lines.append("  requests by site: " + ", ".join(f"{k[5:]} {v}" for k, v in sorted(s.items()) if k.startswith("site ")))
+    sites = ", ".join(f"{k[5:]} {v}" for k, v in sorted(s.items()) if k.startswith("site "))
+    lines.append(f"  requests by site: {sites}")
     return "\n".join(lines)
 
 
@@ -654,8 +569,6 @@ def replay_main(args):
 
 
 def main():
-    if len(sys.argv) == 3 and sys.argv[1] == "--worker":
-        return serve(json.loads(sys.argv[2]))
     env = os.environ.get
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--seed", default=env("LSP_BRIDGE_WIDE_SEED") or "1")
