@@ -28,6 +28,14 @@
 #                equal a fresh cache folder's, none an error, and no bad file may be left (a fresh
 #                seed, printed, unless KILL_SEED is given), under 3.9 and then 3.11. The defaults
 #                take about 15 minutes per interpreter on two idle cores.
+#   make test-wide-changes  tools/wide_changes.py under 3.9 (test-wide-changes311: under 3.11):
+#                about forty standard-library modules copied under new names into a library
+#                folder, completion at sites reaching them (bare and typed, in both orders),
+#                edits of the files they reach through decorators, bases and re-exports,
+#                restarts reading the store; every cached answer against an uncached one.
+#                WIDE_SEED (default 1, or "random"), WIDE_STEPS rounds (default 40), no round
+#                started after WIDE_MINUTES (default 8: about 10 minutes in all). The report
+#                (faults with their steps, for --replay/--minimize) goes to build/wide_changes/.
 
 FUZZ_SCALE ?= 20
 FUZZ_TESTS := tests/test_fuzz_arguments.py tests/test_fuzz_code.py tests/test_fuzz_jedi_answers.py \
@@ -58,11 +66,18 @@ KILL_SECONDS ?= 60
 KILL_SEED ?=
 KILL_ARGS = --kills $(KILL_ROUNDS) --crowd $(KILL_CROWD) --crowd-seconds $(KILL_SECONDS) $(if $(KILL_SEED),--seed $(KILL_SEED))
 
+WIDE_SEED ?= 1
+WIDE_STEPS ?= 40
+WIDE_MINUTES ?= 8
+WIDE_RUN = LSP_BRIDGE_WIDE_SEED=$(WIDE_SEED) LSP_BRIDGE_WIDE_STEPS=$(WIDE_STEPS) LSP_BRIDGE_WIDE_MINUTES=$(WIDE_MINUTES)
+WIDE_OUT = $(BUILD)/wide_changes/report-$(1)-seed$(WIDE_SEED).json
+
 CHANGE_RUN = LSP_BRIDGE_CHANGE_STEPS=$(CHANGE_STEPS) LSP_BRIDGE_CHANGE_SEED=$(CHANGE_SEED) $(PYTEST_ENV)
 CHANGE_ARGS = tests/test_item_cache_changes.py --timeout=0 -s $(PYTEST_ARGS)
 
 .PHONY: fuzz fuzz39 fuzz311 soak test-changes test-changes39 test-changes311 test-budget test-budget39 \
-	test-budget311 test-exit test-exit39 test-exit311 test-kills test-kills39 test-kills311
+	test-budget311 test-exit test-exit39 test-exit311 test-kills test-kills39 test-kills311 \
+	test-wide-changes test-wide-changes39 test-wide-changes311
 
 fuzz: fuzz39 fuzz311
 
@@ -106,3 +121,11 @@ test-kills39: build39
 
 test-kills311: build311
 	$(RUN311) tools/kill_rounds.py $(KILL_ARGS)
+
+test-wide-changes: test-wide-changes39
+
+test-wide-changes39: build39
+	$(WIDE_RUN) $(RUN39) tools/wide_changes.py --out $(call WIDE_OUT,py39)
+
+test-wide-changes311: build311
+	$(WIDE_RUN) $(RUN311) tools/wide_changes.py --out $(call WIDE_OUT,py311)
