@@ -3,8 +3,9 @@ folder, on real standard-library requests with the budget off. Two trials:
 
   kills  each round a new process on a shared cache folder (wiped now and then) first answers the
          checked requests below, the check of the kill before it, then writes: it completes
-         modules at random, so that parso pickles and the item store stores each new one, and is
-         killed 5 ms to MAX_DELAY into that. Right after the kill the folder is searched for bad
+         modules at random, each after forgetting parso's trees and removing half of its pickles,
+         so that it writes pickles and item store entries all the time, and is killed 5 ms to
+         MAX_DELAY into that. Right after the kill the folder is searched for bad
          files; a last process answers after the last kill.
   crowd  CROWD processes on one cache folder for CROWD_SECONDS, each answering the checked requests
          between writing completions; all but two are killed at random and started again, and
@@ -70,8 +71,11 @@ MODULES = """abc argparse ast asyncio base64 bisect calendar cmd codecs collecti
 # reference, a different answer is asked again, up to 4 times, before it is printed), then, unless
 # its mode is "once", writes: completions of modules at random ("W" lines: the module and the
 # error), in the crowd with a checked request after each, until it is killed or its time is up.
+# Before each it forgets parso's trees, and in the kills trial removes half of the pickles, so it
+# loads and writes pickles all the time.
 CHILD = """
-import json, random, sys, time
+import glob, json, os, random, sys, time
+import jedi, parso
 from {module} import LSPBridge
 requests, modules = json.loads(sys.argv[2]), json.loads(sys.argv[3])
 mode, seed, seconds = sys.argv[1], int(sys.argv[4]), float(sys.argv[5])
@@ -93,6 +97,10 @@ if mode == "once":
 print("WRITING", flush=True)
 rng, until = random.Random(seed), time.monotonic() + seconds
 while time.monotonic() < until:
+    parso.cache.parser_cache.clear()  # every tree from a pickle, or parsed and pickled again
+    for path in glob.glob(os.path.join(jedi.settings.cache_directory, "CPython-*", "*.pkl")):
+        if mode == "kills" and rng.random() < 0.5:
+            os.remove(path)
     m = rng.choice(modules)
     print("W", m, json.dumps(ask("get_completions", ("import " + m + "\\n" + m + ".", 2, len(m) + 1))["error"]), flush=True)
     if mode == "crowd":

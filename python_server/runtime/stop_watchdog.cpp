@@ -103,7 +103,11 @@ void fire_due(State& st, BudgetClock::time_point now) {
         }
         t->fired = true;
         if (py::object helper = stop_rules::on_fired(t->thread_state, t->base_depth)) {
-            t->killed_helpers.push_back(std::move(helper));
+            try {
+                t->killed_helpers.push_back(std::move(helper));
+            } catch (const std::bad_alloc&) {
+                // Unrecorded, it is still marked crashed if the stop unwinds through jedi's _send.
+            }
         }
         t->next_try = now + kRefire;
     }
