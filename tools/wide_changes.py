@@ -297,14 +297,6 @@ class Run:
                 return False
         return True
 
-    def labels(self, step):
-        """The labels of the bare request of a step, from the uncached worker (not a check)."""
-        request = self.request(dict(step, typed=""))
-        if request is None:
-            return []
-        answer, _ = self.workers["uncached"].ask(request.code, request.path, request.position)
-        return [c["label"] for c in answer.get("completions") or []]
-
 
 # --- the random rounds -------------------------------------------------------------------------
 
@@ -409,19 +401,15 @@ class Rounds:
         return {"do": "edit", "op": "param-" if removing else "param+", "rel": rel, "target": qual, "word": word(rng)}
 
     def sequence(self, family):
-        """A family's requests: bare and 1-3 characters of a member, in either order."""
+        """A family's requests: bare and typed, in either order."""
         kind, where, member = family
         rng = self.rng
         base = {"do": "ask", "site": f"{kind} {where if isinstance(where, str) else where['file']}"}
         base.update({"code": where} if isinstance(where, str) else where)
-        labels = self.run.labels(base)
-        names = [label for label in labels if label.startswith(member)] or labels
-        if not names:
-            self.run.step(base)
-            return
-        name = rng.choice(names)
+        # The member's name is known from the code (jedi is not asked for it, which would cost a
+        # request): 1-3 of its first characters.
         sizes = sorted(rng.sample([1, 2, 3], rng.choice([1, 2, 3])))
-        typed = [name[:k] for k in sizes if k <= len(name)]
+        typed = [member[:k] for k in sizes if k <= len(member)]
         order = [""] + typed if rng.random() < 0.5 else typed[::-1] + [""]
         for t in dict.fromkeys(order):
             step = dict(base, typed=t)
