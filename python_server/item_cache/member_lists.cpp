@@ -2,6 +2,7 @@
 #include "item_cache/member_lists.h"
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -277,29 +278,32 @@ struct Snapshot {
     py::object complete;
 };
 
-// jedi.Script's own `complete`, from its class dict.
+// jedi.Script's own `complete`, from its class dict; none when a host has put a function or
+// other object in jedi.Script's place (its scripts are then not jedi's own).
 py::object script_complete() {
     py::object script = attr(import(PYOBJ_NAME("jedi")), PYOBJ_NAME("Script"));
-    if (!PyType_Check(script.ptr())) pyobj::raise(PyExc_TypeError, "jedi.Script");
+    if (!PyType_Check(script.ptr())) return py::object();
     return pyobj::dict_get(reinterpret_cast<PyTypeObject*>(script.ptr())->tp_dict, PYOBJ_NAME("complete"));
 }
 
+// Taken on the first look, when jedi.Script is a class (the caller has checked).
 Snapshot* take_snapshot() {
-    auto* s = new Snapshot;
+    auto s = std::make_unique<Snapshot>();
     for (Name* module : {&PYOBJ_NAME("jedi.api.completion"), &PYOBJ_NAME("jedi.api.helpers")}) {
         py::object d = attr(import(*module), PYOBJ_NAME("__dict__"));
         s->dicts.emplace_back(d, py::reinterpret_steal<py::dict>(pyobj::check(PyDict_Copy(d.ptr()))));
     }
     s->complete = script_complete();
-    return s;
+    return s.release();
 }
 
 }  // namespace
 
 bool skipped_code_is_own() {
-    static Snapshot* first = take_snapshot();  // never destroyed: it holds Python objects
     py::object complete = script_complete();
-    if (!complete || complete.ptr() != first->complete.ptr()) return false;
+    if (!complete) return false;
+    static Snapshot* first = take_snapshot();  // never destroyed: it holds Python objects
+    if (complete.ptr() != first->complete.ptr()) return false;
     for (const auto& [now, then] : first->dicts) {
         if (PyDict_GET_SIZE(now.ptr()) != PyDict_GET_SIZE(then.ptr())) return false;
         PyObject *key, *value;
