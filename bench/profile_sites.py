@@ -54,6 +54,8 @@ CAUSES = ("dynamic params", "self attributes", "base inference", "names: library
 OUTSIDE = "outside jedi"
 LITERALS = {"SequenceLiteralValue", "DictLiteralValue", "ExactValue", "ListComprehension", "SetComprehension",
             "DictComprehension", "GeneratorComprehension", "FakeList", "FakeTuple", "FakeDict", "MergedArray"}
+# The literals whose lists the module keeps already: a list, tuple, set or dict display.
+KEPT_LITERALS = {"SequenceLiteralValue", "DictLiteralValue"}
 CACHED_NAME_MODULES = ("numpy", "tensorflow", "matplotlib", "pandas")  # jedi's completion_cache modules
 
 
@@ -257,7 +259,8 @@ def describable(value, depth=0):
 
 def base_of(owner, site):
     """What jedi infers before the dot, and the lever that would serve the site from kept lists:
-    kept (served already), literal, union (of values each keepable or literal), user class (one
+    kept (served already: one library value, or a list, tuple, set or dict display), literal (a
+    str or number, a comprehension), union (of values each keepable or literal), user class (one
     instance or class of the request's own text), or none."""
     from jedi.api import helpers
     from jedi.inference.helpers import infer_call_of_leaf
@@ -284,9 +287,9 @@ def base_of(owner, site):
         target = getattr(v, "class_value", v)  # an instance (self's is jedi's AnonymousInstance) or a class
         return isinstance(target, ClassValue) and is_own_file(target)
 
-    if len(values) == 1 and describable(values[0]):
+    if len(values) == 1 and (describable(values[0]) or kinds[0] in KEPT_LITERALS):
         lever = "kept"
-    elif values and all(literal(v) for v in values):
+    elif values and all(literal(v) for v in values):  # a str, a number, a comprehension, or several
         lever = "literal"
     elif len(values) > 1 and all(literal(v) or describable(v) for v in values):
         lever = "union"
