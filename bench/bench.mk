@@ -28,8 +28,10 @@ bench: build39
 # matplotlib are Debian's. pyright is the version pinned in bench/package.json, installed by
 # `npm ci` when node is there; without it its columns are skipped. About 30-40 minutes.
 # Writes build/bench/typing_real.{json,md,png}.
-# make bench-typing-profile: where jedi's time goes at the 10 heaviest sites of that run (and
-# `np.`, `arr.`): build/bench/profile_sites.{json,md}.
+# make bench-typing-profile: where jedi's time goes at every site of that run (and `np.`,
+# `arr.`), cProfile at the 10 heaviest, and the item cache's levers estimated from it (about 30
+# minutes for 160 sites): build/bench/profile_sites.{json,md}; PROFILE_ARGS="--report" writes the
+# tables again from the JSON.
 # Knobs: TYPING_REAL_ARGS="--sites 64 --seeds 3,4 --repeats 5 --no-numpy --no-pyright",
 #        PROFILE_ARGS="--top 10 --runs 3".
 TYPING_REAL_ARGS ?=

@@ -185,7 +185,7 @@ def typing_real(results, folder):
         return
     variants = [v for v in ("bridge", "floor", "pyright", "pyright_checked")
                 if any(v in s["ms"] for d in draws for s in d["sites"])]
-    fig, axes = plt.subplots(panels, 1, figsize=(10, 3.2 * panels + 0.5), squeeze=False)
+    fig, axes = plt.subplots(panels, 1, figsize=(12, 3.2 * panels + 0.5), squeeze=False)
     for ax, draw in zip(axes[:, 0], draws):
         classes = list(draw["classes"])
         for i, name in enumerate(classes):
@@ -204,7 +204,7 @@ def typing_real(results, folder):
         ax.set_xscale("log")
         ax.set_xlabel("ms per site (median of its rounds; black: p50 |, p90 x)", fontsize=8)
         ax.set_title(f"sites as users type them, seed {draw['seed']}", fontsize=9)
-        ax.legend(fontsize=7, loc="lower right")
+        ax.legend(fontsize=7, loc="upper left", bbox_to_anchor=(1.0, 1.0))
     if numpy:
         ax = axes[-1, 0]
         cases = list(numpy["warm"])
@@ -222,7 +222,7 @@ def typing_real(results, folder):
         ax.set_yscale("log")
         ax.set_ylabel("ms (median)")
         ax.set_title(f"numpy {numpy['version']}", fontsize=9)
-        ax.legend(fontsize=7)
+        ax.legend(fontsize=7, loc="upper left", bbox_to_anchor=(1.0, 1.0))
     save(fig, folder, "typing_real.png")
 
 

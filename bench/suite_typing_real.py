@@ -29,6 +29,7 @@ import floor
 import measure
 import pyright_client
 import typing_sites
+from suite_typing import percentile
 
 SUITE = "typing_real"
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -42,14 +43,6 @@ NUMPY_CASES = [
     ("arr.", "import numpy as np\narr = np.zeros(3)\narr.", 3, 4),
     ("np.linalg.", "import numpy as np\nnp.linalg.", 2, 10),
 ]
-
-
-def percentile(values, share):
-    """The median for 50, else the nearest-rank percentile (a value that occurred)."""
-    if share == 50:
-        return statistics.median(values)
-    ordered = sorted(values)
-    return ordered[max(0, -(-len(ordered) * share // 100) - 1)]
 
 
 def variants_for(bridge, lsp, code, line, column, name="site.py"):

@@ -2,11 +2,12 @@
 folder, on real standard-library requests with the budget off. Two trials:
 
   kills  each round a new process on a shared cache folder (wiped now and then) first answers the
-         checked requests below, the check of the kill before it, then writes: it completes
-         modules at random, each after forgetting parso's trees and removing half of its pickles,
-         so that it writes pickles and item store entries all the time, and is killed 5 ms to
-         MAX_DELAY into that. Right after the kill the folder is searched for bad
-         files; a last process answers after the last kill.
+         checked requests below and the completion the process before it was writing when it was
+         killed: the check of that kill. Then it writes: it completes modules at random, each
+         after forgetting parso's trees and removing half of the pickles, so that it writes
+         pickles and item store entries all the time, and is killed 5 ms to MAX_DELAY into that.
+         Right after the kill the folder is searched for bad files; a last process answers after
+         the last kill.
   crowd  CROWD processes on one cache folder for CROWD_SECONDS, each answering the checked requests
          between writing completions; all but two are killed at random and started again, and
          pickles are removed under them now and then, so that they write them again and read
@@ -55,8 +56,8 @@ REQUESTS = [
     ("get_hover", ("import typing\ntyping.Optional", 2, 10)),
     ("get_diagnostics", ("import os\nx = y\n",)),
 ]
-# Between its checked requests a process completes `import <module>\n<module>.` for these, in a
-# random order: each new module is parsed, pickled and stored, so a kill lands on writes.
+# The writing processes complete `import <module>\n<module>.` for these, at random: each new
+# module is parsed, pickled and stored.
 MODULES = """abc argparse ast asyncio base64 bisect calendar cmd codecs collections colorsys
     concurrent.futures configparser contextlib copy csv ctypes dataclasses datetime decimal difflib
     dis email enum filecmp fnmatch fractions ftplib functools getopt gettext glob gzip hashlib heapq
@@ -67,29 +68,38 @@ MODULES = """abc argparse ast asyncio base64 bisect calendar cmd codecs collecti
     traceback types typing unittest urllib.parse uuid warnings weakref xml.dom.minidom zipfile
     zlib""".split()
 
-# The child: a host in a few lines. It asks every checked request once ("C" lines; with a
-# reference, a different answer is asked again, up to 4 times, before it is printed), then, unless
-# its mode is "once", writes: completions of modules at random ("W" lines: the module and the
-# error), in the crowd with a checked request after each, until it is killed or its time is up.
-# Before each it forgets parso's trees, and in the kills trial removes half of the pickles, so it
-# loads and writes pickles all the time.
+
+def completion_of(module):
+    return ("get_completions", (f"import {module}\n{module}.", 2, len(module) + 1))
+
+
+def key(request):
+    return json.dumps(request)
+
+
+# The child: a host in a few lines. It asks each request given once ("C" lines: the request's
+# index and the answer; one with a reference that answers otherwise is asked again, up to 4 times,
+# before it is printed). Then, unless its mode is "once", it writes: completions of modules at
+# random ("M" before, "W" after: the module and the error), in the crowd with a checked request
+# after each, until it is killed or its time is up. Before each it forgets parso's trees, and in
+# the kills trial removes half of the pickles, so it loads and writes pickles all the time.
 CHILD = """
 import glob, json, os, random, sys, time
 import jedi, parso
 from {module} import LSPBridge
 requests, modules = json.loads(sys.argv[2]), json.loads(sys.argv[3])
 mode, seed, seconds = sys.argv[1], int(sys.argv[4]), float(sys.argv[5])
-reference = json.loads(open(sys.argv[6]).read()) if len(sys.argv) > 6 else None
+reference = json.loads(open(sys.argv[6]).read()) if len(sys.argv) > 6 else {{}}
 b = LSPBridge()
 print("READY", flush=True)
 ask = lambda method, args: json.loads(json.dumps(getattr(b, method)(*args), default=repr))
 def checked(i):
-    answer = ask(*requests[i])
-    for _ in range(4 if reference and answer.get("error") is None else 0):
-        if answer in reference[i]:
+    answer, accepted = ask(*requests[i]), reference.get(json.dumps(requests[i]))
+    for _ in range(4 if accepted and answer.get("error") is None else 0):
+        if answer in accepted:
             break
         answer = ask(*requests[i])
-    print("C", i, json.dumps(answer), flush=True)
+    print("C", json.dumps([i, answer]), flush=True)
 for i in range(len(requests)):
     checked(i)
 if mode == "once":
@@ -102,9 +112,10 @@ while time.monotonic() < until:
         if mode == "kills" and rng.random() < 0.5:
             os.remove(path)
     m = rng.choice(modules)
+    print("M", m, flush=True)
     print("W", m, json.dumps(ask("get_completions", ("import " + m + "\\n" + m + ".", 2, len(m) + 1))["error"]), flush=True)
     if mode == "crowd":
-        checked(rng.randrange(len(requests)))
+        checked(rng.randrange({checked}))
 """
 
 
@@ -113,13 +124,14 @@ def child_env(devhost, cache):
 
 
 class Child:
-    """A child process whose output lines are collected as they come."""
+    """A child process asking `requests` first; its output lines are collected as they come."""
 
-    def __init__(self, devhost, cache, mode, seed=0, seconds=0, reference=None):
-        args = [mode, json.dumps(REQUESTS), json.dumps(MODULES), str(seed), str(seconds)] + ([reference] if reference else [])
-        self.process = subprocess.Popen([sys.executable, "-c", CHILD.format(module=MODULE)] + args,
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                                        env=child_env(devhost, cache), cwd=ROOT)
+    def __init__(self, devhost, cache, mode, requests, seed=0, seconds=0, reference=None):
+        self.requests = requests
+        args = [mode, json.dumps(requests), json.dumps(MODULES), str(seed), str(seconds)] + ([reference] if reference else [])
+        code = CHILD.format(module=MODULE, checked=len(REQUESTS))
+        self.process = subprocess.Popen([sys.executable, "-c", code] + args, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, text=True, env=child_env(devhost, cache), cwd=ROOT)
         self.lines, self.stderr = [], []
         self.readers = [threading.Thread(target=lambda: self.lines.extend(self.process.stdout), daemon=True),
                         threading.Thread(target=lambda: self.stderr.extend(self.process.stderr), daemon=True)]
@@ -133,8 +145,7 @@ class Child:
             if any(line.startswith(mark) for line in list(self.lines)):
                 return True
             if self.process.poll() is not None:
-                for t in self.readers:
-                    t.join()
+                self.end()
                 return any(line.startswith(mark) for line in self.lines)
             time.sleep(0.005)
         return False
@@ -152,51 +163,63 @@ class Child:
             t.join()
 
     def checked(self):
-        """(index, answer) of each "C" line."""
-        return [(int(line.split(" ", 2)[1]), json.loads(line.split(" ", 2)[2])) for line in self.lines if line.startswith("C ")]
+        """(request, answer) of each "C" line."""
+        found = [json.loads(line[2:]) for line in self.lines if line.startswith("C ")]
+        return [(self.requests[i], answer) for i, answer in found]
 
     def writes(self):
         """(module, error) of each "W" line."""
         return [(line.split(" ", 2)[1], json.loads(line.split(" ", 2)[2])) for line in self.lines if line.startswith("W ")]
 
+    def writing_when_killed(self):
+        """The module whose completion was under way when the process ended, or None."""
+        marks = [line.split()[:2] for line in self.lines if line[:2] in ("M ", "W ")]
+        return marks[-1][1] if marks and marks[-1][0] == "M" else None
 
-def answers_once(devhost, cache):
-    """Every request asked once by a new process with `cache`."""
-    child = Child(devhost, cache, "once")
+
+def answers_once(devhost, cache, requests):
+    """Each request asked once by a new process with `cache`: [(request, answer)]."""
+    child = Child(devhost, cache, "once", requests)
     child.end()
-    answers = dict(child.checked())
+    answers = {key(r): a for r, a in child.checked()}
     failed = {"error": f"process failed ({child.process.returncode}): {''.join(child.stderr)[-800:]}"}
-    return [answers.get(i, failed) for i in range(len(REQUESTS))]
+    return [(r, answers.get(key(r), failed)) for r in requests]
 
 
 class Reference:
     """What processes with a fresh cache folder answer: every answer seen, per request."""
 
     def __init__(self, devhost, work):
-        self.devhost, self.work, self.runs = devhost, work, 0
-        self.seen = [[] for _ in REQUESTS]
-        for _ in range(2):
-            self.add_run()
+        self.devhost, self.work, self.runs, self.seen = devhost, work, 0, {}
         self.path = os.path.join(work, "reference.json")
+        for _ in range(2):
+            self.add_run(REQUESTS)
+
+    def add_run(self, requests):
+        cache = os.path.join(self.work, f"fresh{self.runs}")
+        self.runs += 1
+        for request, answer in answers_once(self.devhost, cache, requests):
+            if answer.get("error") is not None:
+                print(f"    a process with a fresh cache folder answered {request} with an error: {answer}", flush=True)
+            if answer not in self.seen.setdefault(key(request), []):
+                self.seen[key(request)].append(answer)
+        shutil.rmtree(cache, ignore_errors=True)
         with open(self.path, "w") as f:
             json.dump(self.seen, f)
 
-    def add_run(self):
-        cache = os.path.join(self.work, f"fresh{self.runs}")
-        self.runs += 1
-        for i, answer in enumerate(answers_once(self.devhost, cache)):
-            assert answer.get("error") is None, f"a fresh process failed {REQUESTS[i]}: {answer}"
-            if answer not in self.seen[i]:
-                self.seen[i].append(answer)
-        shutil.rmtree(cache, ignore_errors=True)
+    def knows(self, requests):
+        """Fresh answers to `requests` too (two processes), where none were asked yet."""
+        new = list({key(r): r for r in requests if key(r) not in self.seen}.values())
+        for _ in range(2 if new else 0):
+            self.add_run(new)
 
     def settle(self, differing, tries=3):
-        """The answers (index, answer) that no fresh process gave in `tries` more runs."""
+        """Those of `differing` (request, answer) that no fresh process gave in `tries` more runs."""
         for _ in range(tries):
             if not differing:
                 break
-            self.add_run()
-            differing = [(i, a) for i, a in differing if a not in self.seen[i]]
+            self.add_run(list({key(r): r for r, _ in differing}.values()))
+            differing = [(r, a) for r, a in differing if a not in self.seen[key(r)]]
         return differing
 
 
@@ -248,39 +271,40 @@ def remove_some_pickles(cache, rng, share):
 
 
 class Tally:
+    """Checked answers, and the errors of writing completions, of one trial."""
+
     def __init__(self, name):
-        self.name, self.answers, self.errors, self.differing, self.notes = name, 0, 0, [], []
+        self.name, self.checked, self.errors, self.pending, self.notes = name, 0, 0, [], []
         self.writes, self.write_errors = 0, 0
 
-    def judge(self, index, answer, reference, where):
-        self.answers += 1
-        if answer.get("error") is not None:
-            self.errors += 1
-            self.notes.append(f"{where}: {REQUESTS[index][0]} {REQUESTS[index][1][0]!r} answered error: "
-                              f"{str(answer['error'])[:300]}")
-        elif answer not in reference.seen[index]:
-            self.differing.append((index, answer, where))
-
-    def judge_child(self, child, reference, where):
-        for index, answer in child.checked():
-            self.judge(index, answer, reference, where)
+    def add(self, child, where):
+        self.pending += [(request, answer, where) for request, answer in child.checked()]
         for module, error in child.writes():
             self.writes += 1
             if error is not None:
                 self.write_errors += 1
                 self.notes.append(f"{where}: completion of {module} answered error: {str(error)[:300]}")
 
-    def settle(self, reference):
-        left = reference.settle([(i, a) for i, a, _ in self.differing])
-        for i, a, where in self.differing:
-            if (i, a) in left:
-                self.notes.append(f"{where}: {REQUESTS[i][0]} {REQUESTS[i][1][0]!r} differs: {json.dumps(a)[:300]}")
-        self.differing = [d for d in self.differing if (d[0], d[1]) in left]
+    def judge(self, reference):
+        """Errors count at once; a different answer only if fresh processes never give it either."""
+        reference.knows([r for r, _, _ in self.pending])
+        differing = []
+        for request, answer, where in self.pending:
+            self.checked += 1
+            if answer.get("error") is not None:
+                self.errors += 1
+                self.notes.append(f"{where}: {request[0]} {request[1][0]!r} answered error: {str(answer['error'])[:300]}")
+            elif answer not in reference.seen[key(request)]:
+                differing.append((request, answer, where))
+        left = reference.settle([(r, a) for r, a, _ in differing])
+        self.differing = [d for d in differing if (d[0], d[1]) in left]
+        for request, answer, where in self.differing:
+            self.notes.append(f"{where}: {request[0]} {request[1][0]!r} differs: {json.dumps(answer)[:300]}")
 
     def report(self, extra):
         for note in self.notes:
             print("   ", note, flush=True)
-        print(f"{self.name}: {self.answers} checked answers ({self.errors} errors, {len(self.differing)} differing), "
+        print(f"{self.name}: {self.checked} checked answers ({self.errors} errors, {len(self.differing)} differing), "
               f"{self.writes} writing completions ({self.write_errors} errors); {extra}", flush=True)
         return self.errors == 0 and self.write_errors == 0 and not self.differing
 
@@ -292,29 +316,30 @@ def temp_files(cache):
 
 
 def kills_trial(devhost, work, reference, rounds, max_delay, rng):
-    """Each round's process first answers the checked requests (after the previous round's kill),
-    then writes until it is killed."""
-    tally, cache, seen_after_kill, cut = Tally("kills"), os.path.join(work, "kills"), [], 0
+    tally, cache, seen_after_kill, cut, in_flight = Tally("kills"), os.path.join(work, "kills"), [], 0, []
     for i in range(rounds):
         if rng.random() < 0.2:
             shutil.rmtree(cache, ignore_errors=True)  # some rounds write every pickle anew
-        child = Child(devhost, cache, "kills", rng.randrange(1 << 30), 3600, reference.path)
+        child = Child(devhost, cache, "kills", REQUESTS + in_flight, rng.randrange(1 << 30), 3600, reference.path)
         writing = child.wait_for("WRITING")
         delay = rng.uniform(0.005, max_delay)
         time.sleep(delay if writing else 0)
         child.kill()
-        errors = tally.errors
-        tally.judge_child(child, reference, f"round {i} (after the kill before)")
+        tally.add(child, f"round {i} (checking the kill before)")
+        errors = sum(a.get("error") is not None for _, a in child.checked())
+        module = child.writing_when_killed()
+        in_flight = [completion_of(module)] if module else []
         found = bad_files(cache, writers_gone=False)
         seen_after_kill += [f"round {i} (killed {delay * 1000:.0f} ms into its writing): {b}" for b in found]
         temps = temp_files(cache)
         cut += bool(temps)
-        print(f"  round {i}: {len(child.checked())} checked answers ({tally.errors - errors} errors), "
-              f"{len(child.writes())} writing completions, killed {delay * 1000:.0f} ms into its writing; "
-              f"{len(found)} bad files and {len(temps)} temporary files right after the kill", flush=True)
-    for index, answer in enumerate(answers_once(devhost, cache)):  # after the last kill
-        tally.judge(index, answer, reference, "after the last kill")
-    tally.settle(reference)
+        print(f"  round {i}: {len(child.checked())} checked answers ({errors} errors), killed {delay * 1000:.0f} ms "
+              f"into its writing, completing {module}; {len(found)} bad files and {len(temps)} temporary files "
+              f"right after the kill", flush=True)
+    last = Child(devhost, cache, "once", REQUESTS + in_flight)
+    last.end()
+    tally.add(last, "after the last kill")
+    tally.judge(reference)
     left = bad_files(cache)
     for line in seen_after_kill:
         print("    bad right after a kill:", line, flush=True)
@@ -333,7 +358,7 @@ def crowd_trial(devhost, work, reference, size, seconds, rng):
     def slot(index, seed):
         srng = random.Random(seed)
         while time.monotonic() < end:
-            child = Child(devhost, cache, "crowd", srng.randrange(1 << 30), max(end - time.monotonic(), 0.1),
+            child = Child(devhost, cache, "crowd", REQUESTS, srng.randrange(1 << 30), max(end - time.monotonic(), 0.1),
                           reference.path)
             with lock:
                 started[0] += 1
@@ -346,7 +371,7 @@ def crowd_trial(devhost, work, reference, size, seconds, rng):
                     killed[0] += 1
             child.end()
             with lock:
-                tally.judge_child(child, reference, f"crowd slot {index}")
+                tally.add(child, f"crowd slot {index}")
 
     threads = [threading.Thread(target=slot, args=(i, rng.randrange(1 << 30))) for i in range(size)]
     for t in threads:
@@ -356,9 +381,10 @@ def crowd_trial(devhost, work, reference, size, seconds, rng):
         remove_some_pickles(cache, rng, 0.3)  # the crowd writes them again, and reads what the others write
     for t in threads:
         t.join()
-    for index, answer in enumerate(answers_once(devhost, cache)):  # a last process after the crowd
-        tally.judge(index, answer, reference, "after the crowd")
-    tally.settle(reference)
+    last = Child(devhost, cache, "once", REQUESTS)
+    last.end()
+    tally.add(last, "after the crowd")
+    tally.judge(reference)
     left = bad_files(cache)
     for line in left:
         print("    bad at the end:", line, flush=True)

@@ -23,7 +23,7 @@ wrapper in module helper; `from lib import `, `lib.`, the wrapper edited, then `
     python tools/wide_changes.py [--seed N|random] [--rounds N] [--minutes M] [--modules a,b]
                                  [--out report.json]
     python tools/wide_changes.py --replay report.json --fault I [--minimize]
-    python tools/wide_changes.py --replay steps.json [--modules a,b] [--minimize]
+    python tools/wide_changes.py --replay steps.json [--modules a,b] [--hash-seed N] [--minimize]
 
 LSP_BRIDGE_WIDE_SEED, LSP_BRIDGE_WIDE_STEPS and LSP_BRIDGE_WIDE_MINUTES give the defaults of
 --seed, --rounds and --minutes (no round starts after that many minutes). Prints the figures;
@@ -118,8 +118,9 @@ class Request:
 
 
 class Run:
-    def __init__(self, modules, root, trace=lambda text: print(text, flush=True)):
-        self.root, self.trace = root, trace
+    def __init__(self, modules, root, hash_seed, trace=lambda text: print(text, flush=True)):
+        self.root, self.trace, self.hash_seed = root, trace, hash_seed
+        self.hash_seeds = [hash_seed]  # every cached process's, the store may hold what any of them kept
         self.library = Library(root, modules, SANITY_FILES)
         self.user = os.path.join(root, "user")
         os.makedirs(self.user)
@@ -135,7 +136,7 @@ class Run:
     def start(self):
         for kind in ("cached", "uncached"):
             self.workers[kind] = Worker(self.library.lib, self.caches[kind], kind == "uncached",
-                                        os.path.join(self.root, f"{kind}.log"))
+                                        os.path.join(self.root, f"{kind}.log"), self.hash_seed)
 
     def close(self):
         for worker in self.workers.values():
@@ -151,8 +152,11 @@ class Run:
         settle()
 
     def do_restart(self, step):
+        """New processes, both under a new hash seed (as an editor's next session would be)."""
         self.close()
         self.unsaved.clear()
+        self.hash_seed += 1000
+        self.hash_seeds.append(self.hash_seed)
         self.start()
         self.stats["restarts"] += 1
 
@@ -239,12 +243,18 @@ class Run:
             self.stats["uncached answers varied in one process"] += 1
         if accepted(got, candidates):
             return AGAIN
-        fresh = self.fresh(request)
-        if any(comparable(c) != comparable(expected) for c in fresh):
-            self.stats["uncached answers varied in a new process"] += 1
-        candidates += fresh
-        if accepted(got, candidates):
-            return NEW
+        # jedi's choice among a name's values follows the order of sets of strings, so a process
+        # under another hash seed may answer otherwise (wfunctools.partial: the class, or
+        # _functools.partial's stub). New processes under the seeds of the processes that may
+        # have kept the answer, the latest first, then under one more.
+        seeds = list(dict.fromkeys(self.hash_seeds[::-1]))[:3] + [self.hash_seed + 1]
+        for hash_seed in seeds:
+            fresh = self.fresh(request, hash_seed)
+            if any(comparable(c) != comparable(expected) for c in fresh):
+                self.stats["uncached answers varied in a new process"] += 1
+            candidates += fresh
+            if accepted(got, candidates):
+                return NEW
         if self.within_limits(request, got, candidates):
             return LIMIT
         return FAULT
@@ -263,11 +273,11 @@ class Run:
         which = "second" if which else "first"
         self.trace(f"FAULT at step {fault['index']} ({which} cached answer): {difference[:600]}")
 
-    def fresh(self, request):
+    def fresh(self, request, hash_seed):
         """The request asked twice of a new uncached process that first holds the same unsaved texts."""
         self.fresh_count += 1
         cache = os.path.join(self.root, f"jedi-fresh-{self.fresh_count}")
-        worker = Worker(self.library.lib, cache, True, os.path.join(self.root, "fresh.log"))
+        worker = Worker(self.library.lib, cache, True, os.path.join(self.root, "fresh.log"), hash_seed)
         try:
             for path, code in self.unsaved.items():
                 if path != request.path:
@@ -473,7 +483,8 @@ def random_run(args):
     label = f"wide changes (python {sys.version_info[0]}.{sys.version_info[1]}, seed {seed})"
     print(f"{label}: {args.rounds} rounds, at most {args.minutes} minutes, in {root}", flush=True)
     began = time.monotonic()
-    run = Run(modules, root)
+    hash_seed = rng.randrange(2**31)
+    run = Run(modules, root, hash_seed)
     rounds = 0
     try:
         for step in SANITY:
@@ -498,7 +509,8 @@ def random_run(args):
     for (site, difference), count in distinct.items():
         first = next(i for i, f in enumerate(run.faults) if (f["site"], f["difference"]) == (site, difference))
         print(f"  fault {first} ({count} answers, first at step {run.faults[first]['index']}): {difference[:400]}")
-    report = {"seed": seed, "python": sys.version, "modules": modules, "rounds": rounds, "stats": dict(run.stats),
+    report = {"seed": seed, "hash_seed": hash_seed, "python": sys.version, "modules": modules, "rounds": rounds,
+              "stats": dict(run.stats),
               "variations": run.variations, "faults": run.faults}
     if args.out:
         os.makedirs(os.path.dirname(os.path.abspath(args.out)), exist_ok=True)
@@ -510,10 +522,10 @@ def random_run(args):
     return 1 if run.faults else 0
 
 
-def replay(modules, steps, quiet=True):
+def replay(modules, steps, hash_seed, quiet=True):
     """Runs the steps on a new library; whether the last one faulted."""
     root = tempfile.mkdtemp(prefix="wide-replay-")
-    run = Run(modules, root, trace=(lambda *_: None) if quiet else print)
+    run = Run(modules, root, hash_seed, trace=(lambda *_: None) if quiet else print)
     try:
         for step in steps:
             run.step({k: v for k, v in step.items() if k not in ("applied", "skipped")})
@@ -523,7 +535,7 @@ def replay(modules, steps, quiet=True):
     return bool(run.faults) and run.faults[-1]["index"] == len(steps) - 1, run
 
 
-def minimize(modules, steps):
+def minimize(modules, steps, hash_seed):
     """Drops chunks of steps (halving their size) while the last step still faults."""
     steps = [s for s in steps if s.get("applied", True) and not s.get("skipped")]
     size = max(1, (len(steps) - 1) // 2)
@@ -531,7 +543,7 @@ def minimize(modules, steps):
         i = 0
         while i < len(steps) - 1:
             trial = steps[:i] + steps[i + size:]
-            if replay(modules, trial)[0]:
+            if replay(modules, trial, hash_seed)[0]:
                 steps = trial
                 print(f"  {len(steps)} steps", flush=True)
             else:
@@ -546,12 +558,14 @@ def replay_main(args):
     report = json.load(open(args.replay))
     if isinstance(report, list):
         modules, steps = args.modules.split(",") if args.modules else wide_library.MODULES, report
+        hash_seed = args.hash_seed
     else:
         modules, steps = report["modules"], report["faults"][args.fault]["steps"]
+        hash_seed = report["hash_seed"] if args.hash_seed is None else args.hash_seed
     if args.minimize:
-        steps = minimize(modules, steps)
+        steps = minimize(modules, steps, hash_seed or 0)
         print(json.dumps(steps, indent=1))
-    faulted, run = replay(modules, steps, quiet=False)
+    faulted, run = replay(modules, steps, hash_seed or 0, quiet=False)
     print(f"replayed {len(steps)} steps: the last {'faults' if faulted else 'does not fault'}")
     return 1 if faulted else 0
 
@@ -568,6 +582,7 @@ def main():
     parser.add_argument("--replay", default="")
     parser.add_argument("--fault", type=int, default=0)
     parser.add_argument("--minimize", action="store_true")
+    parser.add_argument("--hash-seed", type=int, default=None, help="the workers' PYTHONHASHSEED in a replay")
     args = parser.parse_args()
     return replay_main(args) if args.replay else random_run(args)
 

@@ -61,9 +61,11 @@ class WorkerDied(Exception):
 
 
 class Worker:
-    def __init__(self, lib, cache, uncached, log):
+    def __init__(self, lib, cache, uncached, log, hash_seed):
         devhost = os.environ.get("LSP_BRIDGE_DEVHOST") or os.path.join(ROOT, "devhost")
-        env = dict(os.environ, PYTHONPATH=os.pathsep.join([devhost, os.path.join(ROOT, "tests"), TOOLS]))
+        # jedi joins some values in the order of a set of strings: the hash seed fixes it.
+        env = dict(os.environ, PYTHONPATH=os.pathsep.join([devhost, os.path.join(ROOT, "tests"), TOOLS]),
+                   PYTHONHASHSEED=str(hash_seed))
         conf = json.dumps({"lib": lib, "cache": cache, "uncached": uncached})
         self.log = log
         self.process = subprocess.Popen([sys.executable, os.path.abspath(__file__), conf], env=env,
