@@ -20,6 +20,7 @@ import time
 
 import jedi
 import jedi.plugins
+from jedi.api import completion_cache
 from jedi.inference.base_value import NO_VALUES
 import parso
 import pytest
@@ -76,7 +77,12 @@ CLASS_FILES = {
     # a pkgutil-style package in two folders of the search path, one of them without a module yet
     "lib/nspkg/__init__.py": NAMESPACE, "lib/portion/nspkg/__init__.py": NAMESPACE,
     "lib/portion/nspkg/c.py": "",
+    # one of the modules whose names jedi answers from its own process-wide cache (completion_cache)
+    "lib/pandas/__init__.py": 'from pandas._impl import frame as frame\nfrom pandas._impl import *\n\n\n'
+                              'def read(path, sep=","):\n    "Read it."\n    return path\n',
 }
+IMPL = 'def frame({params}):\n    "Frame {word}."\n    return 1\n\n\nclass Series:\n    "Series {word}."\n'
+
 LATE = 'class {name}:\n    "{name}."\n\n    def __init__(self, a, b):\n        pass\n'
 CLASS_REQUESTS = {"needy": "import needy\nneedy.", "pathy": "import pathy\npathy.",
                   # a library class's instance, its members kept as a list after the dot
@@ -91,7 +97,9 @@ CLASS_REQUESTS = {"needy": "import needy\nneedy.", "pathy": "import pathy\npathy
                            "    def go(self):\n        self.",
                   "from-api": "from api import ", "api.": "import api\napi.", "api.ap": "import api\napi.ap",
                   "lit": "import child\nx = [child.Thing()]\nx.append(child.run(1, 2))\nx.",
-                  "reexp": "import reexp\nreexp.", "nspkg": "import nspkg\nnspkg.", "nspkg.b": "import nspkg\nnspkg.b"}
+                  "reexp": "import reexp\nreexp.", "nspkg": "import nspkg\nnspkg.", "nspkg.b": "import nspkg\nnspkg.b",
+                  "pd.": "import pandas as pd\npd.", "pd.fr": "import pandas as pd\npd.fr",
+                  "pd.fra": "import pandas as pd\npd.fra"}
 VARYING = ["lib/base.py", "alt/base.py", "lib/stubpkg/_impl.py", "lib/deppkg/__init__.py"]
 # An unsaved library file, and the request that reads it through another module.
 UNSAVED = {"lib/base.py": "child", "lib/stubpkg/_impl.py": "stub", "lib/deppkg/__init__.py": "client"}
@@ -131,6 +139,12 @@ def new_fields(rng, rel, old, same_size=False):
             return fields
 
 
+def forget_names():
+    """jedi's cache of pandas' (and numpy's) names keeps what it saw first in the process: it goes
+    before every request, so that each bridge's answer is jedi's for the files as they now are."""
+    completion_cache._cache.clear()
+
+
 def forget_parse(path):
     """jedi's parser cache trusts modification times too: its copies of a changed file go, so that
     the uncached answer is jedi's answer for the file as it now is."""
@@ -158,6 +172,7 @@ class Library:
             self.write(rel, text)
         for rel, text in CLASS_FILES.items():
             self.write(rel, text.format(extra=self.path("extra")))
+        self.write("lib/pandas/_impl.py", IMPL.format(params="data", word=word(rng)))
         os.makedirs(self.path("extra"))
         self.write("lib/deppkg-1.0.dist-info/METADATA", "Name: deppkg\nVersion: 1.0\n")
         self.fields = {"lib/base.py": ("", "x", False), "alt/base.py": ("", "x, y", True),
@@ -278,8 +293,10 @@ class Session:
         cached, uncached = self.bridges
         modules = dict(self.modules) or None
         code = code or REQUESTS.get(name) or CLASS_REQUESTS[name]
+        forget_names()
         expected = ask(uncached, self.logs, code, path, modules, position)
         assert expected[0]["error"] is None and (code or expected[0]["completions"]), expected
+        forget_names()
         for _ in range(2):  # the first may fill the cache, the second is answered from it
             got = ask(cached, self.logs, code, path, modules, position)
             wrong = differences([name], [got], [expected], self.with_logs)
@@ -374,6 +391,9 @@ class Session:
     def add(self, rel):
         self.library.write(rel, LATE.format(name="Extra"))
 
+    def reimpl(self, _):
+        self.library.write("lib/pandas/_impl.py", IMPL.format(params="data, copy=False", word=word(self.library.rng)))
+
     def rewrap(self, _):
         self.library.write("lib/helper.py", HELPER.format(params="verbose=False, more=1"))
 
@@ -445,6 +465,8 @@ CLASSES = {
     "l1-literal-of-library-values": "ask:lit edit:lib/base.py ask:lit restart:lit",
     "k3-package-in-two-folders": "paths:portion ask:nspkg add:lib/nspkg/b.py ask:nspkg ask:nspkg.b "
                                  "restart:nspkg,nspkg.b",
+    # a list of a module jedi answers from its name cache, typed first and bare first
+    "n1-module-jedi-keeps-names-of": "ask:pd.fr ask:pd. ask:pd.fra reimpl ask:pd. ask:pd.fr restart:pd.,pd.fr,pd.",
 }
 # Steps over function items again, all made by the plain calls: the cache alone against them, so a
 # difference only above (the cache with one-list signatures) is the function items' own.

@@ -29,10 +29,10 @@ ItemValues values_of(py::handle entry) {
     return values;
 }
 
-// Kept when nothing failed and every part is a plain str.
+// Kept when nothing failed, this request made it, and every part is a plain str.
 bool cacheable(const ItemValues& values) {
     auto plain = [](const py::object& part) { return !part || PyUnicode_CheckExact(part.ptr()); };
-    return !values.failed && PyUnicode_CheckExact(values.type.ptr()) && plain(values.detail) && plain(values.documentation);
+    return !values.failed && !values.borrowed && PyUnicode_CheckExact(values.type.ptr()) && plain(values.detail) && plain(values.documentation);
 }
 
 }  // namespace
@@ -110,13 +110,13 @@ private:
                                                          met_failure(true);
                                                          return std::pair<std::shared_ptr<Record>, py::object>();
                                                      });
-        if (!key) return maker_.computed(self_, completion, name, &values);
+        if (!key) return made(completion, name, values);
         if (py::object hit = pyobj::dict_get(record->entries, key)) {
             lookup_.served(*record);
             values = values_of(hit);
             return maker_.from_values(name, values);
         }
-        py::object item = maker_.computed(self_, completion, name, &values);
+        py::object item = made(completion, name, values);
         // jedi memoizes a default for what raised, so after a failure, as after a limit, what it
         // computes depends on what came first: nothing more is kept.
         if (values.failed) met_failure(false);
@@ -125,6 +125,15 @@ private:
         if (!limited_ && cacheable(values)) {
             recorder_.item(std::move(record), std::move(key), values, pyobj::attr(completion, PYOBJ_NAME("_name")));
         }
+        return item;
+    }
+
+    py::object made(py::handle completion, py::handle name, ItemValues& values) {
+        // Asked before jedi fills its name cache with this item.
+        bool borrowed = pyobj::except_exception([&] { return members::answered_from_jedi_name_cache(completion); },
+                                                [&](py::error_already_set&) { return met_failure(false), true; });
+        py::object item = maker_.computed(self_, completion, name, &values);
+        values.borrowed = borrowed;
         return item;
     }
 

@@ -7,10 +7,12 @@
 namespace item_cache {
 
 // What an item's per-name work gave: jedi's type, the detail and the documentation (a null
-// object where the item has none), and whether any part of it raised.
+// object where the item has none), whether any part of it raised, and whether jedi answered it
+// from its own name cache filled by an earlier request (so not from what this request read).
 struct ItemValues {
     py::object type, detail, documentation;
     bool failed = false;
+    bool borrowed = false;
 };
 
 // How the feature makes its items; the cache knows them only through these.

@@ -55,8 +55,6 @@ std::optional<Deps> Lookup::sources() {
 
 std::pair<std::shared_ptr<Record>, py::object> Lookup::entry_of(py::handle completion) {
     std::pair<std::shared_ptr<Record>, py::object> none;
-    // jedi's own per-module cache of a few big packages answers those names from whatever it saw first.
-    if (!attr(completion, PYOBJ_NAME("_cached_name")).is_none()) return none;
     py::object name = attr(completion, PYOBJ_NAME("_name"));
     PyObject* name_type = reinterpret_cast<PyObject*>(Py_TYPE(name.ptr()));
     char kind = name_type == stub_name_type_.ptr() ? 'S' : name_type == tree_name_type_.ptr() ? 'T' : 0;

@@ -165,15 +165,6 @@ std::optional<std::string> literal_of(py::handle v) {
     return "literal " + type_text(v) + " " + utf8(kind);
 }
 
-// jedi's `cached_name` modules: jedi answers their names from a cache of its own.
-bool is_cached_name_module(py::handle v) {
-    if (!pyobj::truthy(call_method(v, PYOBJ_NAME("is_module")))) return false;
-    py::object names = attr(v, PYOBJ_NAME("string_names"));
-    if (!PyTuple_CheckExact(names.ptr()) || PyTuple_GET_SIZE(names.ptr()) != 1) return false;
-    std::string name = dotted(names);
-    return name == "numpy" || name == "tensorflow" || name == "matplotlib" || name == "pandas";
-}
-
 // The length of a line without its line break, as jedi's validate_line_column counts it.
 Py_ssize_t line_length(py::handle line) {
     if (!is_str(line)) pyobj::raise(PyExc_TypeError, "line");
@@ -264,7 +255,6 @@ std::optional<Site> site_of(py::handle script, py::handle line, py::handle colum
         site.value = std::move(*literal);
         return site;
     }
-    if (is_cached_name_module(value)) return std::nullopt;
     std::optional<std::string> described = Describer(library).value(value, 0);
     if (!described) return std::nullopt;
     site.value = std::move(*described);
@@ -289,7 +279,8 @@ py::object script_complete() {
 // Taken on the first look, when jedi.Script is a class (the caller has checked).
 Snapshot* take_snapshot() {
     auto s = std::make_unique<Snapshot>();
-    for (Name* module : {&PYOBJ_NAME("jedi.api.completion"), &PYOBJ_NAME("jedi.api.helpers")}) {
+    for (Name* module : {&PYOBJ_NAME("jedi.api.completion"), &PYOBJ_NAME("jedi.api.helpers"),
+                         &PYOBJ_NAME("jedi.api.completion_cache")}) {
         py::object d = attr(import(*module), PYOBJ_NAME("__dict__"));
         s->dicts.emplace_back(d, py::reinterpret_steal<py::dict>(pyobj::check(PyDict_Copy(d.ptr()))));
     }
@@ -317,8 +308,8 @@ bool skipped_code_is_own() {
 
 py::object entry(py::handle completion, py::handle label, const ItemValues& values) {
     auto plain = [](const py::object& part) { return !part || is_str(part); };
-    if (values.failed || !values.type || !is_str(values.type) || !plain(values.detail) || !plain(values.documentation) ||
-        !is_str(label) || !attr(completion, PYOBJ_NAME("_cached_name")).is_none()) {
+    if (values.failed || values.borrowed || !values.type || !is_str(values.type) || !plain(values.detail) ||
+        !plain(values.documentation) || !is_str(label)) {
         return py::object();
     }
     py::object name = attr(completion, PYOBJ_NAME("_name"));
@@ -329,6 +320,22 @@ py::object entry(py::handle completion, py::handle label, const ItemValues& valu
     auto or_none = [](const py::object& part) { return part ? part : py::object(py::none()); };
     return py::make_tuple(string_name, label, py::bool_(is_import), values.type, or_none(values.detail),
                           or_none(values.documentation));
+}
+
+bool answered_from_jedi_name_cache(py::handle completion) {
+    py::object cached_name = attr(completion, PYOBJ_NAME("_cached_name"));
+    if (cached_name.is_none()) return false;
+    py::object cache = attr(import(PYOBJ_NAME("jedi.api.completion_cache")), PYOBJ_NAME("_cache"));
+    if (!PyDict_Check(cache.ptr())) return true;
+    py::object names = pyobj::dict_get(cache, cached_name);
+    if (!names) return false;
+    if (!PyDict_Check(names.ptr())) return true;
+    // The type is cached under the string name, the docstrings under the public name.
+    py::object name = attr(completion, PYOBJ_NAME("_name"));
+    for (py::object key : {attr(name, PYOBJ_NAME("string_name")), call_method(name, PYOBJ_NAME("get_public_name"))}) {
+        if (pyobj::check(PyDict_Contains(names.ptr(), key.ptr()))) return true;
+    }
+    return false;
 }
 
 py::object entries_from_json(py::handle stored) {

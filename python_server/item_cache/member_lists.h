@@ -31,13 +31,19 @@ struct Site {
 std::optional<Site> site_of(py::handle script, py::handle line, py::handle column, const LibraryFiles& library);
 
 // The code a served list skips is jedi's own as at the first look: jedi.Script.complete and the
-// module dicts of jedi.api.completion and jedi.api.helpers.
+// module dicts of jedi.api.completion, jedi.api.helpers and jedi.api.completion_cache.
 bool skipped_code_is_own();
 
 // One kept entry of a completion whose item values are known: (filter string, label, whether
 // its documentation depends on the typed name's length, type, detail or None, documentation or
 // None); a null object when the completion is not one that may be kept.
 py::object entry(py::handle completion, py::handle label, const ItemValues& values);
+
+// Whether jedi answers this completion's type and documentation from its own per-module cache
+// of numpy, pandas and the like (api.completion_cache, filled on first use and never emptied)
+// with values an earlier request made. Such values are not made from what this request read,
+// and in a later process they would be made again, so they are not kept.
+bool answered_from_jedi_name_cache(py::handle completion);
 
 // Stored entries as the memory keeps them; a null object when their shape is wrong.
 py::object entries_from_json(py::handle stored);
