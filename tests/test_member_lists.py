@@ -22,6 +22,8 @@ SITES = [
     ("def f(x: list[str]):\n    x.", "one"),
     ("def g(y: list[str]):\n    y.", "two"),
     ("from typing import List\n\ndef f(x: List[int]):\n    x.", None),
+    # str and number literals: their builtin class's instance, whatever the value
+    ("x = 'a'\nx.", "one"), ("def f(w='b'):\n    w.", "two"), ("n = 1\nn.", None),
     ("import argparse\np = argparse.ArgumentParser()\np.", "one"),
     ("import argparse\n\nparser = argparse.ArgumentParser(prog='x')\nparser.", "two"),
     ("import re\nm = re.match('a', 'b')\nm.", None),
@@ -71,6 +73,7 @@ SERVED = [
     ("import argparse\np = argparse.ArgumentParser()\np.", "_", True),
     ("def f(x: list[str]):\n    x.", "", True),
     ("x = []\nx.append('a')\nx.", "", True),  # a literal: whatever code elsewhere adds to it
+    ("x = 'a'\nx.", "up", True),
     ("import re\nm = re.match('a', 'b')\nm.", "", False),  # Match or None
     ("import os\nos.getcwd().", "", True),
     ("class Local:\n    'Mine.'\nLocal().", "", False),  # the user's own class

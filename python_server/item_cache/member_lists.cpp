@@ -255,6 +255,12 @@ std::optional<Site> site_of(py::handle script, py::handle line, py::handle colum
         site.value = std::move(*literal);
         return site;
     }
+    // A str, bytes or number literal is jedi's ExactValue: its members are those of the instance
+    // of its builtin class that it wraps, made without arguments whatever the literal holds, so
+    // it shares that instance's list.
+    if (is_type(value, PYOBJ_NAME("jedi.inference.compiled"), PYOBJ_NAME("ExactValue"))) {
+        value = attr(value, PYOBJ_NAME("_wrapped_value"));
+    }
     std::optional<std::string> described = Describer(library).value(value, 0);
     if (!described) return std::nullopt;
     site.value = std::move(*described);
