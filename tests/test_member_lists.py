@@ -22,6 +22,10 @@ SITES = [
     ("def f(x: list[str]):\n    x.", "one"),
     ("def g(y: list[str]):\n    y.", "two"),
     ("from typing import List\n\ndef f(x: List[int]):\n    x.", None),
+    # comprehensions, *args and **kwargs
+    ("x = [a for a in 'ab']\nx.", "one"), ("y = [str(b) for b in range(3) if b]\ny.", "two"),
+    ("def f(*args, **kw):\n    args.", "one"), ("def g(n, *rest):\n    rest.\ng(1, 'x')", "two"),
+    ("def f(**kw):\n    kw.", None),
     # str and number literals: their builtin class's instance, whatever the value
     ("x = 'a'\nx.", "one"), ("def f(w='b'):\n    w.", "two"), ("n = 1\nn.", None),
     ("import argparse\np = argparse.ArgumentParser()\np.", "one"),

@@ -152,14 +152,19 @@ private:
     const LibraryFiles& library_;
 };
 
-// A list, tuple, set or dict display: its kind and jedi's class of it, read without touching what
-// jedi works out lazily (its item type), which no member's item depends on: jedi's items of a
-// builtin class's members come from the class's text, and signatures print the type variables.
+// A list, tuple, set or dict display or comprehension, or the tuple and dict jedi makes of
+// `*args` and `**kwargs`: its kind and jedi's class of it, read without touching what jedi works
+// out lazily (its item type), which no member's item depends on: jedi's items of a builtin
+// class's members come from the class's text, and signatures print the type variables.
 std::optional<std::string> literal_of(py::handle v) {
     Name& iterable = PYOBJ_NAME("jedi.inference.value.iterable");
-    if (!is_type(v, iterable, PYOBJ_NAME("SequenceLiteralValue")) && !is_type(v, iterable, PYOBJ_NAME("DictLiteralValue"))) {
-        return std::nullopt;
+    bool literal = false;
+    for (Name* kind : {&PYOBJ_NAME("SequenceLiteralValue"), &PYOBJ_NAME("DictLiteralValue"), &PYOBJ_NAME("ListComprehension"),
+                       &PYOBJ_NAME("SetComprehension"), &PYOBJ_NAME("DictComprehension"), &PYOBJ_NAME("FakeTuple"),
+                       &PYOBJ_NAME("FakeList"), &PYOBJ_NAME("FakeDict")}) {
+        literal = literal || is_type(v, iterable, *kind);
     }
+    if (!literal) return std::nullopt;
     py::object kind;
     if (!pyobj::get_attr_if_present(v, PYOBJ_NAME("array_type"), kind) || !is_str(kind)) return std::nullopt;
     return "literal " + type_text(v) + " " + utf8(kind);
