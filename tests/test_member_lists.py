@@ -24,10 +24,12 @@ SITES = [
     ("from typing import List\n\ndef f(x: List[int]):\n    x.", None),
     # comprehensions, *args and **kwargs
     ("x = [a for a in 'ab']\nx.", "one"), ("y = [str(b) for b in range(3) if b]\ny.", "two"),
-    ("def f(*args, **kw):\n    args.", "one"), ("def g(n, *rest):\n    rest.\ng(1, 'x')", "two"),
-    ("def f(**kw):\n    kw.", None),
+    ("def f(*args, **kw):\n    args.", "one"), ("def g(n, *rest):\n    rest.", "two"),
     # str and number literals: their builtin class's instance, whatever the value
-    ("x = 'a'\nx.", "one"), ("def f(w='b'):\n    w.", "two"), ("n = 1\nn.", None),
+    ("x = 'a'\nx.", "one"), ("def f(w='b'):\n    w.", "two"),
+    # several values that describe alike
+    ("c = 1\nd = {} if c else {1: 2}\nd.", None),
+    ("import argparse\nc = 1\np = argparse.ArgumentParser() if c else argparse.ArgumentParser(prog='x')\np.", None),
     ("import argparse\np = argparse.ArgumentParser()\np.", "one"),
     ("import argparse\n\nparser = argparse.ArgumentParser(prog='x')\nparser.", "two"),
     ("import re\nm = re.match('a', 'b')\nm.", None),
@@ -78,6 +80,8 @@ SERVED = [
     ("def f(x: list[str]):\n    x.", "", True),
     ("x = []\nx.append('a')\nx.", "", True),  # a literal: whatever code elsewhere adds to it
     ("x = 'a'\nx.", "up", True),
+    ("c = 1\nx = 'a' if c else 'b'\nx.", "", True),
+    ("c = 1\nn = 1 if c else 'a'\nn.", "", False),  # an int or a str
     ("import re\nm = re.match('a', 'b')\nm.", "", False),  # Match or None
     ("import os\nos.getcwd().", "", True),
     ("class Local:\n    'Mine.'\nLocal().", "", False),  # the user's own class

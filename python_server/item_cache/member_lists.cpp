@@ -202,6 +202,20 @@ bool is_trailer_after_dot(py::handle stack) {
            pyobj::equals(last, py::str("."));
 }
 
+// What a value's list is kept under, or nothing when it is not kept.
+std::optional<std::string> description_of(py::handle value, const LibraryFiles& library) {
+    // A literal's members are its builtin class's, whatever it holds; asked for anything else,
+    // jedi works out its item type first (the code that adds to it, the callers of a function).
+    if (std::optional<std::string> literal = literal_of(value)) return literal;
+    // A str, bytes or number literal is jedi's ExactValue: its members are those of the instance
+    // of its builtin class that it wraps, made without arguments whatever the literal holds, so
+    // it shares that instance's list.
+    if (is_type(value, PYOBJ_NAME("jedi.inference.compiled"), PYOBJ_NAME("ExactValue"))) {
+        return Describer(library).value(attr(value, PYOBJ_NAME("_wrapped_value")), 0);
+    }
+    return Describer(library).value(value, 0);
+}
+
 }  // namespace
 
 std::optional<Site> site_of(py::handle script, py::handle line, py::handle column, const LibraryFiles& library) {
@@ -251,24 +265,19 @@ std::optional<Site> site_of(py::handle script, py::handle line, py::handle colum
     py::object context = call_method(module_context, PYOBJ_NAME("create_context"), previous);
     py::object infer = attr(import(PYOBJ_NAME("jedi.inference.helpers")), PYOBJ_NAME("infer_call_of_leaf"));
     py::object values = pyobj::call(infer, context, previous);
-    if (py::len(values) != 1) return std::nullopt;
-    py::iterator first = py::iter(values);
-    py::object value = py::reinterpret_borrow<py::object>(*first);
-    // A literal's members are its builtin class's, whatever it holds; asked for anything else,
-    // jedi works out its item type first (the code that adds to it, the callers of a function).
-    if (std::optional<std::string> literal = literal_of(value)) {
-        site.value = std::move(*literal);
-        return site;
+    // Several values that describe alike (str literals, list displays, instances of one class)
+    // answer as one: each has the same names with the same items, and jedi keeps a name's first.
+    // A module among several could be a `cached_name` one, whose items jedi makes otherwise alone.
+    Py_ssize_t count = py::len(values);
+    if (count == 0) return std::nullopt;
+    std::optional<std::string> common;
+    for (py::handle value : values) {
+        if (count > 1 && pyobj::truthy(call_method(value, PYOBJ_NAME("is_module")))) return std::nullopt;
+        std::optional<std::string> described = description_of(value, library);
+        if (!described || (common && *described != *common)) return std::nullopt;
+        common = std::move(described);
     }
-    // A str, bytes or number literal is jedi's ExactValue: its members are those of the instance
-    // of its builtin class that it wraps, made without arguments whatever the literal holds, so
-    // it shares that instance's list.
-    if (is_type(value, PYOBJ_NAME("jedi.inference.compiled"), PYOBJ_NAME("ExactValue"))) {
-        value = attr(value, PYOBJ_NAME("_wrapped_value"));
-    }
-    std::optional<std::string> described = Describer(library).value(value, 0);
-    if (!described) return std::nullopt;
-    site.value = std::move(*described);
+    site.value = std::move(*common);
     return site;
 }
 

@@ -1,6 +1,7 @@
 // Whole member lists of library values. After `x.` jedi's answer is the members of what `x`
-// infers to, filtered by the typed name; when that is exactly one library value (a module, a
-// class, an instance of a library class, generic ones with their arguments), the whole list -
+// infers to, filtered by the typed name; when that is one library value (a module, a class, an
+// instance of a library class, generic ones with their arguments, a literal), or several that
+// describe alike (two str literals, instances of one class made in two branches), the whole list -
 // jedi's order, each name's filter string, label and item values - depends only on that value,
 // the files jedi read, jedi's settings and the resolution context. So the list is kept under a
 // description of the value, and a later request on the same value is answered by filtering it
@@ -26,8 +27,8 @@ struct Site {
 };
 
 // The site at (line, column), or nothing when jedi's answer there is anything else (not after a
-// dot, an import, a string, a dict key, several values or none, a value that is not a library
-// one or whose list may depend on more than its description). Raises on anything unexpected.
+// dot, an import, a string, a dict key, no value or several that describe differently, a value
+// that is not a library one or whose list may depend on more than its description). Raises on anything unexpected.
 std::optional<Site> site_of(py::handle script, py::handle line, py::handle column, const LibraryFiles& library);
 
 // The code a served list skips is jedi's own as at the first look: jedi.Script.complete and the
