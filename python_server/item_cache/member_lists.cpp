@@ -270,9 +270,27 @@ std::optional<Site> site_of(py::handle script, py::handle line, py::handle colum
     // A module among several could be a `cached_name` one, whose items jedi makes otherwise alone.
     Py_ssize_t count = py::len(values);
     if (count == 0) return std::nullopt;
+    if (count > 1) {
+        // Told apart cheaply first (jedi's kind of value, the name of its class), since a
+        // description may infer what jedi's own answer would not.
+        py::handle kind;
+        py::object name;
+        for (py::handle value : values) {
+            if (pyobj::truthy(call_method(value, PYOBJ_NAME("is_module")))) return std::nullopt;
+            py::object value_name, string_name;
+            if (!pyobj::get_attr_if_present(value, PYOBJ_NAME("name"), value_name) ||
+                !pyobj::get_attr_if_present(value_name, PYOBJ_NAME("string_name"), string_name)) {
+                return std::nullopt;
+            }
+            if (kind && (Py_TYPE(value.ptr()) != reinterpret_cast<PyTypeObject*>(kind.ptr()) || !pyobj::equals(string_name, name))) {
+                return std::nullopt;
+            }
+            kind = reinterpret_cast<PyObject*>(Py_TYPE(value.ptr()));
+            name = std::move(string_name);
+        }
+    }
     std::optional<std::string> common;
     for (py::handle value : values) {
-        if (count > 1 && pyobj::truthy(call_method(value, PYOBJ_NAME("is_module")))) return std::nullopt;
         std::optional<std::string> described = description_of(value, library);
         if (!described || (common && *described != *common)) return std::nullopt;
         common = std::move(described);
