@@ -99,7 +99,9 @@ CLASS_REQUESTS = {"needy": "import needy\nneedy.", "pathy": "import pathy\npathy
                   "lit": "import child\nx = [child.Thing()]\nx.append(child.run(1, 2))\nx.",
                   "reexp": "import reexp\nreexp.", "nspkg": "import nspkg\nnspkg.", "nspkg.b": "import nspkg\nnspkg.b",
                   "pd.": "import pandas as pd\npd.", "pd.fr": "import pandas as pd\npd.fr",
-                  "pd.fra": "import pandas as pd\npd.fra"}
+                  "pd.fra": "import pandas as pd\npd.fra",
+                  # two values that describe alike: instances of one library class
+                  "things": "import child\nc = 1\nx = child.Thing() if c else child.Thing(1, 2)\nx."}
 VARYING = ["lib/base.py", "alt/base.py", "lib/stubpkg/_impl.py", "lib/deppkg/__init__.py"]
 # An unsaved library file, and the request that reads it through another module.
 UNSAVED = {"lib/base.py": "child", "lib/stubpkg/_impl.py": "stub", "lib/deppkg/__init__.py": "client"}
@@ -466,6 +468,7 @@ CLASSES = {
     "k3-package-in-two-folders": "paths:portion ask:nspkg add:lib/nspkg/b.py ask:nspkg ask:nspkg.b "
                                  "restart:nspkg,nspkg.b",
     # a list of a module jedi answers from its name cache, typed first and bare first
+    "u1-two-instances-of-a-library-class": "ask:things edit:lib/base.py ask:things restart:things",
     "n1-module-jedi-keeps-names-of": "ask:pd.fr ask:pd. ask:pd.fra reimpl ask:pd. ask:pd.fr restart:pd.,pd.fr,pd.",
 }
 # Steps over function items again, all made by the plain calls: the cache alone against them, so a
