@@ -28,7 +28,8 @@ struct Site {
 
 // The site at (line, column), or nothing when jedi's answer there is anything else (not after a
 // dot, an import, a string, a dict key, no value or several that describe differently, a value
-// that is not a library one or whose list may depend on more than its description). Raises on anything unexpected.
+// that is not a library one or whose list may depend on more than its description). Raises on
+// anything unexpected.
 std::optional<Site> site_of(py::handle script, py::handle line, py::handle column, const LibraryFiles& library);
 
 // The code a served list skips is jedi's own as at the first look: jedi.Script.complete and the
