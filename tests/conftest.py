@@ -13,6 +13,23 @@ from support import DEVHOST, MODULE_NAME, ROOT, captured_logs, new_bridge
 from support.item_answers import uncached_bridge
 
 
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    """Captured output and logs may hold the lone surrogates some tests send; pytest-xdist's
+    workers could not send such a report, so its text is escaped there."""
+    outcome = yield
+    if os.environ.get("PYTEST_XDIST_WORKER"):
+        report = outcome.get_result()
+        report.sections = [tuple(escaped(text) for text in section) for section in report.sections]
+        text = str(report.longrepr) if report.longrepr is not None else ""
+        if escaped(text) != text:
+            report.longrepr = escaped(text)
+
+
+def escaped(text):
+    return text if text.isascii() else text.encode("utf-8", "backslashreplace").decode("utf-8")
+
+
 @pytest.fixture(scope="session")
 def lsp():
     return importlib.import_module(MODULE_NAME)

@@ -17,6 +17,7 @@ REQUIRED = [
     "pytest",
     "hypothesis",
     "pytest_timeout",
+    "xdist",
 ]
 
 # Installed as Debian packages but not linked: seeing one means the venv

@@ -15,6 +15,8 @@ PACKAGES=(
     python3-pytest python3-pytest-timeout python3-hypothesis
     python3-exceptiongroup python3-tomli python3-attr python3-iniconfig
     python3-packaging python3-py python3-sortedcontainers
+    # the sanitizer run spreads the suite over both cores
+    python3-pytest-xdist python3-execnet
     # memory checks (make valgrind) and the benchmark report's plots (make bench)
     valgrind python3-matplotlib
 )

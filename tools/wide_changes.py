@@ -1,7 +1,8 @@
 """A wide differential of the completion item cache under change: real standard-library modules
 copied into a library folder (tools/wide_library.py), completion asked at sites that reach them
 (`mod.`, `mod.Class().`, `from mod import `, a user class deriving from a library class, and
-`self.` cut out of a copied file, with its path or a user's), bare and with 1-3 characters of a
+`self.` or another name's dot (a local bound to a literal, a comprehension, a union) cut out of
+a copied class, with its path or a user's), bare and with 1-3 characters of a
 real member typed, in both orders; between requests, edits of the files those answers came from
 (a decorator's wrapper, a base class's method, a re-exported or star-imported name, a module
 added to a package), restarts whose new process reads the store, and waits that let the cache
@@ -59,6 +60,10 @@ SANITY = [
     {"do": "ask", "site": "known: lib.ap", "code": "import lib\nlib.ap", "typed": "ap"},
 ]
 ROLES = ["decorator", "base", "reexport", "star", "package"]
+# Sites cut out of a copied class: `self.`, and any other name before a dot (locals bound to
+# literals, comprehensions, `*args`, unions of several assignments, parameters, modules).
+SELF_ANCHOR = re.compile(r"\bself\.")
+LOCAL_ANCHOR = re.compile(r"(?<![\w.'\"%])(?!self\.)[A-Za-z_]\w*\.(?=\w)")
 AGAIN, NEW = "jedi's variation: asked again", "jedi's variation: a new process"
 LIMIT, FAULT = "jedi limit allowance", "fault"
 
@@ -369,23 +374,26 @@ class Rounds:
             families += [("inst", f"import {module}\n{module}.{name}().", member),
                          ("subclass", f"import {module}\n\n\nclass Mine({module}.{name}):\n"
                                       "    def go(self):\n        self.", member)]
-            site = self.file_site(module, node, member)
-            if site:
-                families.append(site)
+            for kind, anchor in (("file", SELF_ANCHOR), ("local", LOCAL_ANCHOR)):
+                site = self.file_site(kind, anchor, module, node, member)
+                if site:
+                    families.append(site)
         edits.append(self.edit(role, source, target, member))
         return families, edits
 
-    def file_site(self, module, node, member):
+    def file_site(self, kind, anchor, module, node, member):
+        """A site in the class's own text: the line cut after a dot that `anchor` finds."""
         rel = self.run.library.rel_of(module)
         lines = self.run.library.files[rel].split("\n")
         found = [(i, m) for i in range(node.lineno, getattr(node, "end_lineno", node.lineno))
-                 for m in [re.match(r"\s*.*?\bself\.", lines[i])] if m]
+                 if "#" not in lines[i] for m in anchor.finditer(lines[i])]
         if not found:
             return None
         row, m = self.rng.choice(found)
         rest = re.match(r"\w*", lines[row][m.end():]).group()
-        return ("file", {"file": rel, "anchor": m.group(), "line": row + 1, "user": self.rng.random() < 0.4},
-                member if self.rng.random() < 0.5 or not rest else rest)
+        return (kind, {"file": rel, "anchor": lines[row][:m.end()], "line": row + 1,
+                       "user": self.rng.random() < 0.4},
+                member if kind == "file" and (self.rng.random() < 0.5 or not rest) else rest or member)
 
     def edit(self, role, source, target, member):
         rng = self.rng
