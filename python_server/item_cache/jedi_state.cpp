@@ -119,15 +119,23 @@ namespace {
 
 long long as_count(py::handle value) { return pyobj::check_value(PyLong_AsLongLong(value.ptr()), -1LL); }
 
-// Some value of a dict of counters is at least `bound`.
-bool any_count_at_least(py::handle counts, long long bound) {
+// The values of a dict of counters: whether one is at least `bound`, and their sum.
+struct Counts {
+    bool any_at_least = false;
+    long long sum = 0;
+};
+
+Counts counts_of(py::handle counts, long long bound) {
     if (!PyDict_Check(counts.ptr())) pyobj::raise(PyExc_TypeError, "jedi's counters");
+    Counts result;
     PyObject *key, *value;
     Py_ssize_t pos = 0;
     while (PyDict_Next(counts.ptr(), &pos, &key, &value)) {
-        if (as_count(value) >= bound) return true;
+        long long count = as_count(value);
+        result.any_at_least = result.any_at_least || count >= bound;
+        result.sum += count;
     }
-    return false;
+    return result;
 }
 
 }  // namespace
@@ -137,13 +145,13 @@ bool JediState::limit_reached() const {
     constexpr long long kInferLimit = 300;
     py::object recursion = import(PYOBJ_NAME("jedi.inference.recursion"));
     py::object detector = attr(state_, PYOBJ_NAME("execution_recursion_detector"));
-    if (as_count(attr(detector, PYOBJ_NAME("_execution_count"))) >=
-        as_count(attr(recursion, PYOBJ_NAME("total_function_execution_limit")))) {
-        return true;
-    }
-    return any_count_at_least(attr(detector, PYOBJ_NAME("_funcdef_execution_counts")),
-                              as_count(attr(recursion, PYOBJ_NAME("per_function_execution_limit")))) ||
-           any_count_at_least(attr(state_, PYOBJ_NAME("inferred_element_counts")), kInferLimit + 1);
+    long long executions = as_count(attr(detector, PYOBJ_NAME("_execution_count")));
+    if (executions >= as_count(attr(recursion, PYOBJ_NAME("total_function_execution_limit")))) return true;
+    // jedi counts an execution in total before it asks the function's count, and the function's
+    // only when it lets it run: every refusal for the function leaves one more in total than the
+    // functions' sum (so does typing's, which runs past its limit uncounted: counted here alike).
+    if (executions > counts_of(attr(detector, PYOBJ_NAME("_funcdef_execution_counts")), 0).sum) return true;
+    return counts_of(attr(state_, PYOBJ_NAME("inferred_element_counts")), kInferLimit + 1).any_at_least;
 }
 
 namespace {

@@ -47,11 +47,12 @@ public:
     // The modules looked up so far; read after the last item, it holds what every item read.
     std::vector<LoadedModule> loaded() const;
 
-    // Whether this request's jedi work may have met one of jedi's counted limits: a function
-    // executed per_function_execution_limit times, total_function_execution_limit executions,
-    // or a node inferred more than 300 times (`_limit_value_infers`). Past one of them jedi's
-    // answers depend on what the request computed first. Counted conservatively: a function at
-    // its limit counts although jedi refuses only its next execution.
+    // Whether this request's jedi work may have met one of jedi's counted limits: an execution
+    // refused for its function's per_function_execution_limit, total_function_execution_limit
+    // executions, or a node inferred more than 300 times (`_limit_value_infers`). Past one of
+    // them jedi's answers depend on what the request computed first. A refusal for the function
+    // is told from the counters (jedi counts the execution in total, not for the function); the
+    // total counts once reached, although jedi refuses only the next one.
     bool limit_reached() const;
 
     // A moment no later than the start of the process that imports modules and lists folders
