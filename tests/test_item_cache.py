@@ -120,30 +120,40 @@ def test_library_edit_shows_on_next_request(bridge, logs, jedi_cache_dir, tmp_pa
 
 
 # jedi runs a function per_function_execution_limit (6) times in a request and refuses the next
-# run; the decorator runs once per item, so `lim.`'s seventh item is shown undecorated. The items
-# made before the refusal are kept; the refused one is not, and asked alone it is decorated.
-LIMITED = 'def deco(f):\n    def wrapped(x, y):\n        "Wrapped."\n    return wrapped\n\n' + "".join(
-    f'@deco\ndef f{i}(a, b={i}):\n    "Doc."\n\n' for i in range(8))
+# run, but lets typing's run on. Each item runs one function once: `deco`, so the seventh item of
+# `limdeco.` is shown undecorated, or `Literal[...]`'s `__getitem__`. The items made before a
+# refusal are kept; the refused one is not, and alone it is decorated.
+# (module, {file: text}, [(name, kept, what its documentation shows)])
+LIMITED = [
+    ("limdeco", {"limdeco.py": 'def deco(f):\n    def wrapped(x, y):\n        "Wrapped."\n    return wrapped\n\n'
+                 + "".join(f'@deco\ndef f{i}(a, b={i}):\n    "Doc."\n\n' for i in range(8))},
+     [("f5", True, "wrapped(x, y)"), ("f6", False, "wrapped(x, y)")]),
+    ("limtyping", {"limtyping.py": "", "limtyping.pyi": "from typing import Generic, TypeVar, Literal as L\n"
+                   "T = TypeVar('T')\nclass U(Generic[T]):\n    def __call__(self, x: int) -> int: ...\n"
+                   + "".join(f"f{i}: U[L['f{i}']]\n" for i in range(8))},
+     [("f6", True, "U(x: int) -> int"), ("f7", True, "U(x: int) -> int")]),
+]
 
 
-def test_items_before_a_refused_execution_are_kept_and_the_refused_one_is_not(bridge, uncached, logs, tmp_path,
-                                                                                monkeypatch):
+@pytest.mark.parametrize("module, files, names", LIMITED, ids=[row[0] for row in LIMITED])
+def test_items_made_before_a_refused_execution_are_kept(bridge, uncached, logs, tmp_path, monkeypatch, module, files,
+                                                        names):
     real = sysconfig.get_paths
     monkeypatch.setattr(sysconfig, "get_paths", lambda *a, **k: dict(real(*a, **k), purelib=str(tmp_path)))
-    path = tmp_path / "lim.py"
-    path.write_text(LIMITED)
     past = time.time_ns() - 60 * 10**9
-    os.utime(path, ns=(past, past))
-    time.sleep(2.1)  # the change time must settle before the file is cached
+    for name, text in files.items():
+        (tmp_path / name).write_text(text)
+        os.utime(tmp_path / name, ns=(past, past))
+    time.sleep(2.1)  # the change time must settle before the files are cached
     for b in (bridge, uncached):
         b.update_sys_paths([str(tmp_path)])
-    Differential(bridge, uncached, logs).check("import lim\nlim.", repeats=1)
-    for name, kept in [("f5", True), ("f6", False)]:
-        code = f"import lim\nlim.{name}"
+    Differential(bridge, uncached, logs).check(f"import {module}\n{module}.", repeats=1)
+    for name, kept, shown in names:
+        code = f"import {module}\n{module}.{name}"
         answer = []
         assert docstring_runs(lambda: answer.append(ask(bridge, logs, code))) == (0 if kept else 1), name
         assert answer[0] == ask(uncached, logs, code)
-        assert "wrapped(x, y)" in answer[0][0]["completions"][0]["documentation"]
+        assert shown in answer[0][0]["completions"][0]["documentation"]
 
 
 # (what a library module does with sys.path, whether its names are kept): jedi searches the folders

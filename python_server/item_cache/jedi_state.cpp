@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -138,6 +139,38 @@ Counts counts_of(py::handle counts, long long bound) {
     return result;
 }
 
+// The trees of the modules this state calls `typing`, implementation and stub: jedi lets their
+// functions run past the per-function limit, uncounted.
+std::vector<py::object> typing_trees(py::handle state) {
+    std::vector<py::object> trees;
+    py::object key = py::make_tuple(py::str("typing"));
+    auto add = [&](py::handle module) {
+        py::object tree;
+        if (pyobj::get_attr_if_present(module, PYOBJ_NAME("tree_node"), tree) && !tree.is_none()) trees.push_back(tree);
+    };
+    py::object loaded = pyobj::dict_get(attr(attr(state, PYOBJ_NAME("module_cache")), PYOBJ_NAME("_name_cache")), key);
+    if (loaded && !loaded.is_none()) {
+        for (py::handle module : loaded) add(module);
+    }
+    py::object stub = pyobj::dict_get(attr(state, PYOBJ_NAME("stub_module_cache")), key);
+    if (stub && !stub.is_none()) add(stub);
+    return trees;
+}
+
+// Whether a function outside typing's modules has run as often as jedi lets one: only such a
+// function's next execution is refused.
+bool at_limit_outside_typing(py::handle state, py::handle counts, long long limit) {
+    std::vector<py::object> typing = typing_trees(state);
+    PyObject *funcdef, *value;
+    Py_ssize_t pos = 0;
+    while (PyDict_Next(counts.ptr(), &pos, &funcdef, &value)) {
+        if (as_count(value) < limit) continue;
+        py::object root = call_method(funcdef, PYOBJ_NAME("get_root_node"));
+        if (std::none_of(typing.begin(), typing.end(), [&](const py::object& tree) { return tree.is(root); })) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool JediState::limit_reached() const {
@@ -149,8 +182,13 @@ bool JediState::limit_reached() const {
     if (executions >= as_count(attr(recursion, PYOBJ_NAME("total_function_execution_limit")))) return true;
     // jedi counts an execution in total before it asks the function's count, and the function's
     // only when it lets it run: every refusal for the function leaves one more in total than the
-    // functions' sum (so does typing's, which runs past its limit uncounted: counted here alike).
-    if (executions > counts_of(attr(detector, PYOBJ_NAME("_funcdef_execution_counts")), 0).sum) return true;
+    // functions' sum. So does an execution of typing's past its limit, which jedi lets run: more
+    // in total means a refusal only when a function outside typing is at its limit.
+    py::object counts = attr(detector, PYOBJ_NAME("_funcdef_execution_counts"));
+    if (executions > counts_of(counts, 0).sum &&
+        at_limit_outside_typing(state_, counts, as_count(attr(recursion, PYOBJ_NAME("per_function_execution_limit"))))) {
+        return true;
+    }
     return counts_of(attr(state_, PYOBJ_NAME("inferred_element_counts")), kInferLimit + 1).any_at_least;
 }
 

@@ -51,8 +51,9 @@ public:
     // refused for its function's per_function_execution_limit, total_function_execution_limit
     // executions, or a node inferred more than 300 times (`_limit_value_infers`). Past one of
     // them jedi's answers depend on what the request computed first. A refusal for the function
-    // is told from the counters (jedi counts the execution in total, not for the function); the
-    // total counts once reached, although jedi refuses only the next one.
+    // is told from the counters (jedi counts the execution in total, not for the function; it
+    // lets typing's functions run past the limit); the total counts once reached, although jedi
+    // refuses only the next one.
     bool limit_reached() const;
 
     // A moment no later than the start of the process that imports modules and lists folders
