@@ -120,23 +120,25 @@ namespace {
 
 long long as_count(py::handle value) { return pyobj::check_value(PyLong_AsLongLong(value.ptr()), -1LL); }
 
-// The values of a dict of counters: whether one is at least `bound`, and their sum.
-struct Counts {
-    bool any_at_least = false;
-    long long sum = 0;
-};
-
-Counts counts_of(py::handle counts, long long bound) {
+// Calls `visit(key, count)` for every counter of a dict of jedi's counters.
+template <class Visit>
+void for_each_count(py::handle counts, Visit&& visit) {
     if (!PyDict_Check(counts.ptr())) pyobj::raise(PyExc_TypeError, "jedi's counters");
-    Counts result;
     PyObject *key, *value;
     Py_ssize_t pos = 0;
-    while (PyDict_Next(counts.ptr(), &pos, &key, &value)) {
-        long long count = as_count(value);
-        result.any_at_least = result.any_at_least || count >= bound;
-        result.sum += count;
-    }
-    return result;
+    while (PyDict_Next(counts.ptr(), &pos, &key, &value)) visit(key, as_count(value));
+}
+
+bool any_count_at_least(py::handle counts, long long bound) {
+    bool found = false;
+    for_each_count(counts, [&](PyObject*, long long count) { found = found || count >= bound; });
+    return found;
+}
+
+long long count_sum(py::handle counts) {
+    long long sum = 0;
+    for_each_count(counts, [&](PyObject*, long long count) { sum += count; });
+    return sum;
 }
 
 // The trees of the modules this state calls `typing`, implementation and stub: jedi lets their
@@ -161,14 +163,13 @@ std::vector<py::object> typing_trees(py::handle state) {
 // function's next execution is refused.
 bool at_limit_outside_typing(py::handle state, py::handle counts, long long limit) {
     std::vector<py::object> typing = typing_trees(state);
-    PyObject *funcdef, *value;
-    Py_ssize_t pos = 0;
-    while (PyDict_Next(counts.ptr(), &pos, &funcdef, &value)) {
-        if (as_count(value) < limit) continue;
+    bool found = false;
+    for_each_count(counts, [&](PyObject* funcdef, long long count) {
+        if (found || count < limit) return;
         py::object root = call_method(funcdef, PYOBJ_NAME("get_root_node"));
-        if (std::none_of(typing.begin(), typing.end(), [&](const py::object& tree) { return tree.is(root); })) return true;
-    }
-    return false;
+        found = std::none_of(typing.begin(), typing.end(), [&](const py::object& tree) { return tree.is(root); });
+    });
+    return found;
 }
 
 }  // namespace
@@ -185,11 +186,11 @@ bool JediState::limit_reached() const {
     // functions' sum. So does an execution of typing's past its limit, which jedi lets run: more
     // in total means a refusal only when a function outside typing is at its limit.
     py::object counts = attr(detector, PYOBJ_NAME("_funcdef_execution_counts"));
-    if (executions > counts_of(counts, 0).sum &&
+    if (executions > count_sum(counts) &&
         at_limit_outside_typing(state_, counts, as_count(attr(recursion, PYOBJ_NAME("per_function_execution_limit"))))) {
         return true;
     }
-    return counts_of(attr(state_, PYOBJ_NAME("inferred_element_counts")), kInferLimit + 1).any_at_least;
+    return any_count_at_least(attr(state_, PYOBJ_NAME("inferred_element_counts")), kInferLimit + 1);
 }
 
 namespace {
