@@ -237,7 +237,8 @@ def test_typing_real_figures_table_and_plot(tmp_path, peers):
     assert classes[SAME_FILE]["bridge"] == {"p50": 25, "p90": 400}
     assert classes["all sites"]["floor"] == {"p50": 37.5, "p90": 500}
     assert ("pyright" in classes["all sites"]) is peers
-    warm = {case: {"bridge": 5.0, "floor": 6.0, "ratio": 0.8, "items": 2, **({"pyright": 1.0} if peers else {})}
+    warm = {case: {"bridge": 5.0, "floor": 6.0, "ratio": 0.8, "items": 2, "served_after": 7,
+                   **({"pyright": 1.0} if peers else {})}
             for case, *_ in suite_typing_real.NUMPY_CASES}
     results = {"meta": {"python": "3.11", "jedi": "j", "cpus": 2, "load_before": [1, 1, 1], "load_after": [1, 1, 1],
                         "repeats": 3, **({"pyright": "1.1"} if peers else {"pyright_note": "column skipped"})},
@@ -246,7 +247,7 @@ def test_typing_real_figures_table_and_plot(tmp_path, peers):
                   if peers else {"numpy_note": "skipped"})}
     text = suite_typing_real.markdown(results)
     assert f"| {SAME_FILE} | 4 | 25 / 400 | 31 / 500 | " + ("12 / 200 | 2 / 2 |" if peers else "- / - | - / - |") in text
-    assert ("| `np.` | 2 | 5.0 | 6.0 | 1.0 | - | 9 | 8 |" in text) is peers
+    assert ("| `np.` | 2 | 7 | 5.0 | 6.0 | 1.0 | - | 9 | 8 |" in text) is peers
     pytest.importorskip("matplotlib")
     import plots
     plots.typing_real(results, str(tmp_path))

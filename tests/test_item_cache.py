@@ -9,6 +9,7 @@ import threading
 import time
 
 import jedi
+from jedi.api import completion_cache
 from jedi.api.classes import Completion
 import parso
 import pytest
@@ -119,14 +120,33 @@ def test_library_edit_shows_on_next_request(bridge, logs, jedi_cache_dir, tmp_pa
     assert documentation() == ["helper(x)\n\nNew words!"]
 
 
+def settled_library(root, monkeypatch, files, bridges):
+    """`files` written to a library folder searched by `bridges`, dated back and settled."""
+    real = sysconfig.get_paths
+    monkeypatch.setattr(sysconfig, "get_paths", lambda *a, **k: dict(real(*a, **k), purelib=str(root)))
+    past = time.time_ns() - 60 * 10**9
+    for name, text in files.items():
+        (root / name).parent.mkdir(parents=True, exist_ok=True)
+        (root / name).write_text(text)
+        os.utime(root / name, ns=(past, past))
+    time.sleep(2.1)  # the change time must settle before the files are cached
+    for b in bridges:
+        b.update_sys_paths([str(root)])
+
+
+def decorated(count):
+    """A module of `count` functions under one decorator, each a run of it when inferred."""
+    return 'def deco(f):\n    def wrapped(x, y):\n        "Wrapped."\n    return wrapped\n\n' + "".join(
+        f'@deco\ndef f{i}(a, b={i}):\n    "Doc."\n\n' for i in range(count))
+
+
 # jedi runs a function per_function_execution_limit (6) times in a request and refuses the next
 # run, but lets typing's run on. Each item runs one function once: `deco`, so the seventh item of
 # `limdeco.` is shown undecorated, or `Literal[...]`'s `__getitem__`. The items made before a
 # refusal are kept; the refused one is not, and alone it is decorated.
 # (module, {file: text}, [(name, kept, what its documentation shows)])
 LIMITED = [
-    ("limdeco", {"limdeco.py": 'def deco(f):\n    def wrapped(x, y):\n        "Wrapped."\n    return wrapped\n\n'
-                 + "".join(f'@deco\ndef f{i}(a, b={i}):\n    "Doc."\n\n' for i in range(8))},
+    ("limdeco", {"limdeco.py": decorated(8)},
      [("f5", True, "wrapped(x, y)"), ("f6", False, "wrapped(x, y)")]),
     ("limtyping", {"limtyping.py": "", "limtyping.pyi": "from typing import Generic, TypeVar, Literal as L\n"
                    "T = TypeVar('T')\nclass U(Generic[T]):\n    def __call__(self, x: int) -> int: ...\n"
@@ -138,15 +158,7 @@ LIMITED = [
 @pytest.mark.parametrize("module, files, names", LIMITED, ids=[row[0] for row in LIMITED])
 def test_items_made_before_a_refused_execution_are_kept(bridge, uncached, logs, tmp_path, monkeypatch, module, files,
                                                         names):
-    real = sysconfig.get_paths
-    monkeypatch.setattr(sysconfig, "get_paths", lambda *a, **k: dict(real(*a, **k), purelib=str(tmp_path)))
-    past = time.time_ns() - 60 * 10**9
-    for name, text in files.items():
-        (tmp_path / name).write_text(text)
-        os.utime(tmp_path / name, ns=(past, past))
-    time.sleep(2.1)  # the change time must settle before the files are cached
-    for b in (bridge, uncached):
-        b.update_sys_paths([str(tmp_path)])
+    settled_library(tmp_path, monkeypatch, files, (bridge, uncached))
     Differential(bridge, uncached, logs).check(f"import {module}\n{module}.", repeats=1)
     for name, kept, shown in names:
         code = f"import {module}\n{module}.{name}"
@@ -154,6 +166,34 @@ def test_items_made_before_a_refused_execution_are_kept(bridge, uncached, logs, 
         assert docstring_runs(lambda: answer.append(ask(bridge, logs, code))) == (0 if kept else 1), name
         assert answer[0] == ask(uncached, logs, code)
         assert shown in answer[0][0]["completions"][0]["documentation"]
+
+
+# jedi ignores decorators in pandas (numpy, ...); there each item of the stub runs `make` instead.
+MADE = "class Thing:\n    def __call__(self, x: int) -> int: ...\n\ndef make(a: int) -> Thing: ...\n\n" + "".join(
+    f"v{i} = make({i})\n" for i in range(20))
+
+
+def test_names_of_jedis_numpy_cache_are_made_again_until_the_list_is_kept(bridge, uncached, logs, tmp_path,
+                                                                          monkeypatch):
+    """jedi answers the items of `pandas.` (numpy, ...) from a process-wide cache that the first
+    request filled, past its limits too. Each request makes some of them again in its own state
+    and keeps them, so the whole list comes to be served within the process."""
+    completion_cache._cache.pop("pandas", None)
+    settled_library(tmp_path, monkeypatch, {"pandas/__init__.py": "", "pandas/__init__.pyi": MADE},
+                    (bridge, uncached))
+    code = "import pandas\npandas."
+    try:
+        ask(uncached, logs, code)  # jedi's cache holds every name, most v's past make's limit
+        for _ in range(40):  # each request makes at least one item again
+            answer = []
+            if docstring_runs(lambda: answer.append(ask(bridge, logs, code))) == 0:
+                break
+        else:
+            pytest.fail("the list was never served")
+        assert all(c["documentation"] == "Thing(x: int) -> int" for c in answer[0][0]["completions"] if c["label"][0] == "v")
+        Differential(bridge, uncached, logs).check(code, repeats=2)
+    finally:
+        completion_cache._cache.pop("pandas", None)
 
 
 # (what a library module does with sys.path, whether its names are kept): jedi searches the folders
@@ -304,6 +344,7 @@ def test_processes_share_the_store(run_python, tmp_path):
 
 HITS_SCRIPT = """
 import json, sys
+from jedi.api import completion_cache
 from jedi.api.classes import Completion
 from corvane_master.python_server import lsp_bridge
 from support import new_bridge

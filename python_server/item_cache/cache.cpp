@@ -2,6 +2,7 @@
 // keeping it once the answer is whole.
 #include "item_cache/cache.h"
 
+#include <chrono>
 #include <optional>
 #include <utility>
 
@@ -34,6 +35,12 @@ bool cacheable(const ItemValues& values) {
     auto plain = [](const py::object& part) { return !part || PyUnicode_CheckExact(part.ptr()); };
     return !values.failed && !values.borrowed && PyUnicode_CheckExact(values.type.ptr()) && plain(values.detail) && plain(values.documentation);
 }
+
+// What a request may spend making again, in its own inference state, items that jedi's name
+// cache of numpy and the like would answer from an earlier request. Until the module's record
+// is whole, each request of its list adds what fits in here, and the list is kept once
+// every entry is; the cost is bounded per request rather than paid in one.
+constexpr std::chrono::milliseconds kRemakeSlice{60};
 
 }  // namespace
 
@@ -110,13 +117,13 @@ private:
                                                          met_failure(true);
                                                          return std::pair<std::shared_ptr<Record>, py::object>();
                                                      });
-        if (!key) return made(completion, name, values);
+        if (!key) return made(completion, name, values, recorder_.making_list());
         if (py::object hit = pyobj::dict_get(record->entries, key)) {
             lookup_.served(*record);
             values = values_of(hit);
             return maker_.from_values(name, values);
         }
-        py::object item = made(completion, name, values);
+        py::object item = made(completion, name, values, true);
         // jedi memoizes a default for what raised, so after a failure, as after a limit, what it
         // computes depends on what came first: nothing more is kept.
         if (values.failed) met_failure(false);
@@ -128,12 +135,21 @@ private:
         return item;
     }
 
-    py::object made(py::handle completion, py::handle name, ItemValues& values) {
+    // `keepable`: a record lacks the item, or a list being made needs it.
+    py::object made(py::handle completion, py::handle name, ItemValues& values, bool keepable) {
         // Asked before jedi fills its name cache with this item.
         bool borrowed = pyobj::except_exception([&] { return members::answered_from_jedi_name_cache(completion); },
                                                 [&](py::error_already_set&) { return met_failure(false), true; });
+        // Without its cached name the completion makes the item in this request's state, as
+        // jedi does for any other module, and leaves jedi's name cache as it was.
+        bool remade = borrowed && keepable && !limited_ && remade_for_ < kRemakeSlice &&
+                      pyobj::except_exception(
+                          [&] { return py::setattr(completion, PYOBJ_NAME("_cached_name"), py::none()), true; },
+                          [&](py::error_already_set&) { return met_failure(false), false; });
+        auto start = std::chrono::steady_clock::now();
         py::object item = maker_.computed(self_, completion, name, &values);
-        values.borrowed = borrowed;
+        if (remade) remade_for_ += std::chrono::steady_clock::now() - start;
+        values.borrowed = borrowed && !remade;
         return item;
     }
 
@@ -147,6 +163,7 @@ private:
     bool failed_ = false;   // a step met an exception: nothing of this request is kept
     bool answer_at_risk_ = false;
     bool answered_ = false;  // the answer's items are made
+    std::chrono::steady_clock::duration remade_for_{};  // spent on items jedi's name cache held
 };
 
 ItemCache::ItemCache(py::handle self, py::handle script_path, py::handle script, const ItemMaker& maker)

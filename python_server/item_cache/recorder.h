@@ -42,6 +42,8 @@ public:
     void drop_bound(const InstanceMembers& members, Failed&& failed);
 
     void drop_items() { pending_.clear(); }
+    // A list is being made, so every entry of the answer counts, kept in a record or not.
+    bool making_list() const { return list_ && !list_->broken; }
     bool has_anything() const { return !pending_.empty() || (list_ && list_->done); }
 
     // Keeps what was made, with `deps` as its dependencies, and writes it to the store.
