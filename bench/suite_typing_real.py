@@ -5,8 +5,9 @@ and pyright's language server (no documentation resolved; bench/pyright_client.p
 per site in one run. Per class and over all sites: p50 and p90 of the per-site medians.
 
 Then numpy (when the interpreter has it): `np.`, `np.ze`, `arr.` after `arr = np.zeros(3)` and
-`np.linalg.`, warm (a bridge that has answered them before, until its list is served) and in a new process whose item
-store an earlier process filled, each against the floor done the same way.
+`np.linalg.`, warm (a bridge that has answered them before, until its list is served) and in a
+new process whose item store an earlier session filled (a process that asked the case FILL_LIMIT
+times), each against the floor done the same way.
 
     python bench/suite_typing_real.py [--sites 48] [--seeds 1,2] [--repeats 3] [--out DIR]
                                       [--no-numpy] [--no-pyright]
@@ -169,13 +170,15 @@ def numpy_process(variant, case, cache_home):
 
 
 def numpy_new_process(repeats):
-    """{case: {variant: median ms}}: each sample a new process, the store filled by a dropped first
-    round; the processes of a round in an order shuffled from round to round."""
+    """{case: {variant: median ms}}: each sample a new process, the store filled by a process that
+    asked the case FILL_LIMIT times and a dropped first round; the processes of a round in an
+    order shuffled from round to round."""
     import random
     order = random.Random(7)
     rows = {}
     with tempfile.TemporaryDirectory(prefix="typing-real-cache-") as cache_home:
         for case, *_ in NUMPY_CASES:
+            numpy_process("fill", case, cache_home)
             samples = {"bridge": [], "floor": []}
             names = list(samples)
             for r in range(repeats + 1):
