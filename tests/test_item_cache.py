@@ -134,19 +134,14 @@ def settled_library(root, monkeypatch, files, bridges):
         b.update_sys_paths([str(root)])
 
 
-def decorated(count):
-    """A module of `count` functions under one decorator, each a run of it when inferred."""
-    return 'def deco(f):\n    def wrapped(x, y):\n        "Wrapped."\n    return wrapped\n\n' + "".join(
-        f'@deco\ndef f{i}(a, b={i}):\n    "Doc."\n\n' for i in range(count))
-
-
 # jedi runs a function per_function_execution_limit (6) times in a request and refuses the next
 # run, but lets typing's run on. Each item runs one function once: `deco`, so the seventh item of
 # `limdeco.` is shown undecorated, or `Literal[...]`'s `__getitem__`. The items made before a
 # refusal are kept; the refused one is not, and alone it is decorated.
 # (module, {file: text}, [(name, kept, what its documentation shows)])
 LIMITED = [
-    ("limdeco", {"limdeco.py": decorated(8)},
+    ("limdeco", {"limdeco.py": 'def deco(f):\n    def wrapped(x, y):\n        "Wrapped."\n    return wrapped\n\n'
+                 + "".join(f'@deco\ndef f{i}(a, b={i}):\n    "Doc."\n\n' for i in range(8))},
      [("f5", True, "wrapped(x, y)"), ("f6", False, "wrapped(x, y)")]),
     ("limtyping", {"limtyping.py": "", "limtyping.pyi": "from typing import Generic, TypeVar, Literal as L\n"
                    "T = TypeVar('T')\nclass U(Generic[T]):\n    def __call__(self, x: int) -> int: ...\n"
@@ -175,22 +170,16 @@ MADE = "class Thing:\n    def __call__(self, x: int) -> int: ...\n\ndef make(a: 
 
 def test_names_of_jedis_numpy_cache_are_made_again_until_the_list_is_kept(bridge, uncached, logs, tmp_path,
                                                                           monkeypatch):
-    """jedi answers the items of `pandas.` (numpy, ...) from a process-wide cache that the first
-    request filled, past its limits too. Each request makes some of them again in its own state
-    and keeps them, so the whole list comes to be served within the process."""
-    completion_cache._cache.pop("pandas", None)
-    settled_library(tmp_path, monkeypatch, {"pandas/__init__.py": "", "pandas/__init__.pyi": MADE},
-                    (bridge, uncached))
-    code = "import pandas\npandas."
+    """jedi's process-wide cache answers `pandas.` (numpy, ...) as the first request made it, past
+    make's limit; each later request makes some items again in its own state and keeps them."""
+    settled_library(tmp_path, monkeypatch, {"pandas/__init__.py": "", "pandas/__init__.pyi": MADE}, (bridge, uncached))
+    code, answer = "import pandas\npandas.", []
     try:
-        ask(uncached, logs, code)  # jedi's cache holds every name, most v's past make's limit
-        for _ in range(40):  # each request makes at least one item again
-            answer = []
-            if docstring_runs(lambda: answer.append(ask(bridge, logs, code))) == 0:
-                break
-        else:
-            pytest.fail("the list was never served")
-        assert all(c["documentation"] == "Thing(x: int) -> int" for c in answer[0][0]["completions"] if c["label"][0] == "v")
+        ask(uncached, logs, code)
+        while len(answer) < 40 and docstring_runs(lambda: answer.append(ask(bridge, logs, code))):
+            pass  # each request makes at least one item again, until the list is served
+        assert docstring_runs(lambda: answer.append(ask(bridge, logs, code))) == 0
+        assert {c["documentation"] for c in answer[-1][0]["completions"] if c["label"][0] == "v"} == {"Thing(x: int) -> int"}
         Differential(bridge, uncached, logs).check(code, repeats=2)
     finally:
         completion_cache._cache.pop("pandas", None)

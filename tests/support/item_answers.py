@@ -61,15 +61,13 @@ class Differential:
 
 
 def asked_afresh(ask_once):
-    """The completions of a request that jedi's process-wide cache of numpy's (pandas', ...)
-    names does not answer: what a new process would answer. The cache is put back after."""
-    saved = dict(completion_cache._cache)
-    completion_cache._cache.clear()
+    """The completions as a new process answers them: jedi's process-wide cache of numpy's
+    (pandas', ...) names set aside meanwhile."""
+    saved, completion_cache._cache = completion_cache._cache, {}
     try:
         return ask_once()[0]["completions"]
     finally:
-        completion_cache._cache.clear()
-        completion_cache._cache.update(saved)
+        completion_cache._cache = saved
 
 
 def same_but_set_order(item, other):
