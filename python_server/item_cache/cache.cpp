@@ -146,7 +146,8 @@ private:
                       pyobj::except_exception(
                           [&] { return py::setattr(completion, PYOBJ_NAME("_cached_name"), py::none()), true; },
                           [&](py::error_already_set&) { return met_failure(false), false; });
-        auto start = std::chrono::steady_clock::now();
+        std::chrono::steady_clock::time_point start;
+        if (remade) start = std::chrono::steady_clock::now();
         py::object item = maker_.computed(self_, completion, name, &values);
         if (remade) remade_for_ += std::chrono::steady_clock::now() - start;
         values.borrowed = borrowed && !remade;
