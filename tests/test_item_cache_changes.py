@@ -101,7 +101,10 @@ CLASS_REQUESTS = {"needy": "import needy\nneedy.", "pathy": "import pathy\npathy
                   "pd.": "import pandas as pd\npd.", "pd.fr": "import pandas as pd\npd.fr",
                   "pd.fra": "import pandas as pd\npd.fra",
                   # two values that describe alike: instances of one library class
-                  "things": "import child\nc = 1\nx = child.Thing() if c else child.Thing(1, 2)\nx."}
+                  "things": "import child\nc = 1\nx = child.Thing() if c else child.Thing(1, 2)\nx.",
+                  # two library classes' instances, and a library function bound to an instance
+                  "mixed": "import base\nimport child\nc = 1\nx = child.Thing() if c else base.Base()\nx.",
+                  "bound": "import child\nm = child.Thing().__init__\nm."}
 VARYING = ["lib/base.py", "alt/base.py", "lib/stubpkg/_impl.py", "lib/deppkg/__init__.py"]
 # An unsaved library file, and the request that reads it through another module.
 UNSAVED = {"lib/base.py": "child", "lib/stubpkg/_impl.py": "stub", "lib/deppkg/__init__.py": "client"}
@@ -469,6 +472,7 @@ CLASSES = {
                                  "restart:nspkg,nspkg.b",
     # a list of a module jedi answers from its name cache, typed first and bare first
     "u1-two-instances-of-a-library-class": "ask:things edit:lib/base.py ask:things restart:things",
+    "v1-union-and-bound-method": "ask:mixed ask:bound edit:lib/base.py ask:mixed ask:bound restart:mixed,bound",
     "n1-module-jedi-keeps-names-of": "ask:pd.fr ask:pd. ask:pd.fra reimpl ask:pd. ask:pd.fr restart:pd.,pd.fr,pd.",
 }
 # Steps over function items again, all made by the plain calls: the cache alone against them, so a

@@ -32,6 +32,9 @@ SITES = [
     ("import argparse\nc = 1\np = argparse.ArgumentParser() if c else argparse.ArgumentParser(prog='x')\np.", None),
     ("import argparse\np = argparse.ArgumentParser()\np.", "one"),
     ("import argparse\n\nparser = argparse.ArgumentParser(prog='x')\nparser.", "two"),
+    # values that describe otherwise (jedi shows a shared name's item in the set's order), a bound method
+    ("c = 1\nn = 1 if c else 'a'\nn.", None),
+    ("from encodings.idna import Codec\nm = Codec().encode\nm.", None),
     ("import re\nm = re.match('a', 'b')\nm.", None),
     ("import re\np = re.compile('a')\np.", None),
     ("import os\nos.", None),
@@ -81,7 +84,8 @@ SERVED = [
     ("x = []\nx.append('a')\nx.", "", True),  # a literal: whatever code elsewhere adds to it
     ("x = 'a'\nx.", "up", True),
     ("c = 1\nx = 'a' if c else 'b'\nx.", "", True),
-    ("c = 1\nn = 1 if c else 'a'\nn.", "", False),  # an int or a str
+    ("c = 1\nn = 1 if c else 'a'\nn.", "", True),  # an int or a str
+    ("from encodings.idna import Codec\nm = Codec().encode\nm.", "", True),
     ("import re\nm = re.match('a', 'b')\nm.", "", False),  # Match or None
     ("import os\nos.getcwd().", "", True),
     ("class Local:\n    'Mine.'\nLocal().", "", False),  # the user's own class

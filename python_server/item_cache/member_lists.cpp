@@ -23,7 +23,10 @@ using pyobj::Name;
 using pyobj::utf8;
 
 // Generic arguments nest; past this depth a value is not described, so not kept.
-constexpr int kMaxDepth = 4;
+constexpr int kMaxDepth = 8;
+// Values that describe otherwise, at most, in a union whose list is kept (each is described on
+// every request there).
+constexpr size_t kMaxUnion = 8;
 
 bool is_type(py::handle value, Name& module, Name& name) {
     return reinterpret_cast<PyObject*>(Py_TYPE(value.ptr())) == attr(import(module), name).ptr();
@@ -75,6 +78,16 @@ public:
             if (!as) return std::nullopt;
             if (!pyobj::truthy(call_method(v, PYOBJ_NAME("is_stub"))) && may_proxy(v)) return std::nullopt;
             return "instance " + type_text(v) + " of " + *of + " as " + *as;
+        }
+        // A bound method: jedi lists a function's members as those of an instance of its class,
+        // types.MethodType's, whatever the function. A stub's would add its python values' names.
+        if (is_type(v, PYOBJ_NAME("jedi.inference.value.instance"), PYOBJ_NAME("BoundMethod"))) {
+            if (pyobj::truthy(call_method(v, PYOBJ_NAME("is_stub")))) return std::nullopt;
+            py::object instances = call_method(call_method(v, PYOBJ_NAME("py__class__")), PYOBJ_NAME("execute_with_values"));
+            if (py::len(instances) != 1) return std::nullopt;
+            std::optional<std::string> of = value(*py::iter(instances), depth + 1);
+            if (!of) return std::nullopt;
+            return "bound " + type_text(v) + " " + *of;
         }
         // An instance of a generic class made from an annotation: jedi's names and items are its
         // instance's.
@@ -128,7 +141,7 @@ private:
             for (py::handle values : call_method(v, PYOBJ_NAME("get_generics"))) {
                 std::vector<std::string> parts;
                 for (py::handle each : values) {
-                    std::optional<std::string> part = value(each, depth + 1);
+                    std::optional<std::string> part = argument(each, depth + 1);
                     if (!part) return std::nullopt;
                     parts.push_back(std::move(*part));
                 }
@@ -140,6 +153,23 @@ private:
             return text + "]";
         }
         return std::nullopt;
+    }
+
+    // A generic argument: also `Any` or a type variable left open, told by where the library
+    // defines it.
+    std::optional<std::string> argument(py::handle v, int depth) {
+        Name* kind = nullptr;
+        for (auto [module, name] : {std::pair{&PYOBJ_NAME("jedi.inference.gradual.typing"), &PYOBJ_NAME("AnyClass")},
+                                    std::pair{&PYOBJ_NAME("jedi.inference.gradual.type_var"), &PYOBJ_NAME("TypeVar")}}) {
+            if (is_type(v, *module, *name)) kind = name;
+        }
+        if (!kind) return value(v, depth);
+        py::object root = call_method(v, PYOBJ_NAME("get_root_context"));
+        std::optional<std::string> file = library_file(call_method(root, PYOBJ_NAME("py__file__")));
+        py::object tree_name = attr(attr(v, PYOBJ_NAME("name")), PYOBJ_NAME("tree_name"));
+        if (!file || tree_name.is_none()) return std::nullopt;
+        return "typing " + type_text(v) + " " + *file + ":" + utf8(attr(tree_name, PYOBJ_NAME("value"))) + "@" +
+               utf8(py::str(attr(tree_name, PYOBJ_NAME("start_pos"))));
     }
 
     std::optional<std::string> library_file(py::handle file) const {
@@ -200,6 +230,19 @@ bool is_trailer_after_dot(py::handle stack) {
     if (pyobj::contains(nonterminals, PYOBJ_NAME("import_stmt"))) return false;
     return pyobj::contains(py::make_tuple("trailer", "dotted_name"), nonterminals[py::int_(-1)]) &&
            pyobj::equals(last, py::str("."));
+}
+
+// Whether a value is of a kind description_of may describe.
+bool describable_kind(py::handle v) {
+    for (auto [module, name] : {std::pair{&PYOBJ_NAME("jedi.inference.value.instance"), &PYOBJ_NAME("TreeInstance")},
+                                std::pair{&PYOBJ_NAME("jedi.inference.value.instance"), &PYOBJ_NAME("BoundMethod")},
+                                std::pair{&PYOBJ_NAME("jedi.inference.gradual.base"), &PYOBJ_NAME("_GenericInstanceWrapper")},
+                                std::pair{&PYOBJ_NAME("jedi.inference.gradual.base"), &PYOBJ_NAME("GenericClass")},
+                                std::pair{&PYOBJ_NAME("jedi.inference.value.klass"), &PYOBJ_NAME("ClassValue")},
+                                std::pair{&PYOBJ_NAME("jedi.inference.compiled"), &PYOBJ_NAME("ExactValue")}}) {
+        if (is_type(v, *module, *name)) return true;
+    }
+    return literal_of(v).has_value();
 }
 
 // What a value's list is kept under, or nothing when it is not kept.
@@ -265,37 +308,34 @@ std::optional<Site> site_of(py::handle script, py::handle line, py::handle colum
     py::object context = call_method(module_context, PYOBJ_NAME("create_context"), previous);
     py::object infer = attr(import(PYOBJ_NAME("jedi.inference.helpers")), PYOBJ_NAME("infer_call_of_leaf"));
     py::object values = pyobj::call(infer, context, previous);
-    // Several values that describe alike (str literals, list displays, instances of one class)
-    // answer as one: each has the same names with the same items, and jedi keeps a name's first.
+    // Several values: jedi lists each one's names in the set's order and keeps a name's first.
+    // Values that describe alike have the same names with the same items, so they answer as one.
+    // Where values that describe otherwise share a name (object's, mostly), whose item jedi shows
+    // follows the set's order, which follows where the values lie in memory: jedi's own answer
+    // varies from request to request, and a kept list is its answer under one of those orders.
     // A module among several could be a `cached_name` one, whose items jedi makes otherwise alone.
     Py_ssize_t count = py::len(values);
     if (count == 0) return std::nullopt;
     if (count > 1) {
-        // Told apart cheaply first (jedi's kind of value, the name of its class), since a
-        // description may infer what jedi's own answer would not.
-        py::handle kind;
-        py::object name;
+        // Told apart cheaply first, since a description may infer what jedi's own answer would not.
         for (py::handle value : values) {
-            if (pyobj::truthy(call_method(value, PYOBJ_NAME("is_module")))) return std::nullopt;
-            py::object value_name, string_name;
-            if (!pyobj::get_attr_if_present(value, PYOBJ_NAME("name"), value_name) ||
-                !pyobj::get_attr_if_present(value_name, PYOBJ_NAME("string_name"), string_name)) {
-                return std::nullopt;
-            }
-            if (kind && (Py_TYPE(value.ptr()) != reinterpret_cast<PyTypeObject*>(kind.ptr()) || !pyobj::equals(string_name, name))) {
-                return std::nullopt;
-            }
-            kind = reinterpret_cast<PyObject*>(Py_TYPE(value.ptr()));
-            name = std::move(string_name);
+            if (!describable_kind(value) || pyobj::truthy(call_method(value, PYOBJ_NAME("is_module")))) return std::nullopt;
         }
     }
-    std::optional<std::string> common;
+    std::vector<std::string> described;
     for (py::handle value : values) {
-        std::optional<std::string> described = description_of(value, library);
-        if (!described || (common && *described != *common)) return std::nullopt;
-        common = std::move(described);
+        std::optional<std::string> one = description_of(value, library);
+        if (!one) return std::nullopt;
+        if (std::find(described.begin(), described.end(), *one) == described.end()) described.push_back(std::move(*one));
     }
-    site.value = std::move(*common);
+    if (described.size() > kMaxUnion) return std::nullopt;
+    if (described.size() == 1) {
+        site.value = std::move(described[0]);
+        return site;
+    }
+    std::sort(described.begin(), described.end());
+    site.value = "union";
+    for (const std::string& one : described) site.value += "\n" + one;
     return site;
 }
 
