@@ -35,6 +35,7 @@ SITES = [
     # values that describe otherwise (jedi shows a shared name's item in the set's order), a bound method
     ("c = 1\nn = 1 if c else 'a'\nn.", None),
     ("from encodings.idna import Codec\nm = Codec().encode\nm.", None),
+    ("class A:\n    def m(self):\n        'Mine.'\n\nx = A().m\nx.", "one"), ("def f():\n    pass\n\nf.", "two"),
     ("import re\nm = re.match('a', 'b')\nm.", None),
     ("import re\np = re.compile('a')\np.", None),
     ("import os\nos.", None),
