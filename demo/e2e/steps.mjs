@@ -39,8 +39,8 @@ async function suggestLabels(page) {
   return page.$$eval('.suggest-widget .monaco-list-row .label-name', (els) => els.map((e) => e.textContent.trim()));
 }
 
-// With `trigger`, the suggestions are asked for up to three times: a completion that Monaco
-// cancels (the text moved on while the server answered) shows nothing, and nothing asks again.
+// With `trigger`, the suggestions are asked for up to three times, in case Monaco shows nothing
+// for a completion it cancelled and nothing asks again.
 async function waitForSuggestion(page, label, trigger) {
   const tries = trigger ? 3 : 1;
   for (let i = 0; i < tries; i++) {

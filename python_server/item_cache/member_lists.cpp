@@ -2,6 +2,7 @@
 #include "item_cache/member_lists.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -30,6 +31,15 @@ constexpr size_t kMaxUnion = 8;
 
 bool is_type(py::handle value, Name& module, Name& name) {
     return reinterpret_cast<PyObject*>(Py_TYPE(value.ptr())) == attr(import(module), name).ptr();
+}
+
+// Whether the value is of one of jedi's classes, each named by its module and name.
+using Kinds = std::initializer_list<std::pair<Name*, Name*>>;
+bool is_one_of(py::handle value, Kinds kinds) {
+    for (auto [module, name] : kinds) {
+        if (is_type(value, *module, *name)) return true;
+    }
+    return false;
 }
 
 bool is_str(py::handle value) { return PyUnicode_CheckExact(value.ptr()); }
@@ -158,12 +168,10 @@ private:
     // A generic argument: also `Any` or a type variable left open, told by where the library
     // defines it.
     std::optional<std::string> argument(py::handle v, int depth) {
-        Name* kind = nullptr;
-        for (auto [module, name] : {std::pair{&PYOBJ_NAME("jedi.inference.gradual.typing"), &PYOBJ_NAME("AnyClass")},
-                                    std::pair{&PYOBJ_NAME("jedi.inference.gradual.type_var"), &PYOBJ_NAME("TypeVar")}}) {
-            if (is_type(v, *module, *name)) kind = name;
+        if (!is_one_of(v, {{&PYOBJ_NAME("jedi.inference.gradual.typing"), &PYOBJ_NAME("AnyClass")},
+                           {&PYOBJ_NAME("jedi.inference.gradual.type_var"), &PYOBJ_NAME("TypeVar")}})) {
+            return value(v, depth);
         }
-        if (!kind) return value(v, depth);
         py::object root = call_method(v, PYOBJ_NAME("get_root_context"));
         std::optional<std::string> file = library_file(call_method(root, PYOBJ_NAME("py__file__")));
         py::object tree_name = attr(attr(v, PYOBJ_NAME("name")), PYOBJ_NAME("tree_name"));
@@ -187,14 +195,13 @@ private:
 // out lazily (its item type), which no member's item depends on: jedi's items of a builtin
 // class's members come from the class's text, and signatures print the type variables.
 std::optional<std::string> literal_of(py::handle v) {
-    Name& iterable = PYOBJ_NAME("jedi.inference.value.iterable");
-    bool literal = false;
-    for (Name* kind : {&PYOBJ_NAME("SequenceLiteralValue"), &PYOBJ_NAME("DictLiteralValue"), &PYOBJ_NAME("ListComprehension"),
-                       &PYOBJ_NAME("SetComprehension"), &PYOBJ_NAME("DictComprehension"), &PYOBJ_NAME("FakeTuple"),
-                       &PYOBJ_NAME("FakeList"), &PYOBJ_NAME("FakeDict")}) {
-        literal = literal || is_type(v, iterable, *kind);
+    Name* iterable = &PYOBJ_NAME("jedi.inference.value.iterable");
+    if (!is_one_of(v, {{iterable, &PYOBJ_NAME("SequenceLiteralValue")}, {iterable, &PYOBJ_NAME("DictLiteralValue")},
+                       {iterable, &PYOBJ_NAME("ListComprehension")}, {iterable, &PYOBJ_NAME("SetComprehension")},
+                       {iterable, &PYOBJ_NAME("DictComprehension")}, {iterable, &PYOBJ_NAME("FakeTuple")},
+                       {iterable, &PYOBJ_NAME("FakeList")}, {iterable, &PYOBJ_NAME("FakeDict")}})) {
+        return std::nullopt;
     }
-    if (!literal) return std::nullopt;
     py::object kind;
     if (!pyobj::get_attr_if_present(v, PYOBJ_NAME("array_type"), kind) || !is_str(kind)) return std::nullopt;
     return "literal " + type_text(v) + " " + utf8(kind);
@@ -234,15 +241,13 @@ bool is_trailer_after_dot(py::handle stack) {
 
 // Whether a value is of a kind description_of may describe.
 bool describable_kind(py::handle v) {
-    for (auto [module, name] : {std::pair{&PYOBJ_NAME("jedi.inference.value.instance"), &PYOBJ_NAME("TreeInstance")},
-                                std::pair{&PYOBJ_NAME("jedi.inference.value.instance"), &PYOBJ_NAME("BoundMethod")},
-                                std::pair{&PYOBJ_NAME("jedi.inference.gradual.base"), &PYOBJ_NAME("_GenericInstanceWrapper")},
-                                std::pair{&PYOBJ_NAME("jedi.inference.gradual.base"), &PYOBJ_NAME("GenericClass")},
-                                std::pair{&PYOBJ_NAME("jedi.inference.value.klass"), &PYOBJ_NAME("ClassValue")},
-                                std::pair{&PYOBJ_NAME("jedi.inference.compiled"), &PYOBJ_NAME("ExactValue")}}) {
-        if (is_type(v, *module, *name)) return true;
-    }
-    return literal_of(v).has_value();
+    Name* instance = &PYOBJ_NAME("jedi.inference.value.instance");
+    Name* gradual = &PYOBJ_NAME("jedi.inference.gradual.base");
+    return is_one_of(v, {{instance, &PYOBJ_NAME("TreeInstance")}, {instance, &PYOBJ_NAME("BoundMethod")},
+                         {gradual, &PYOBJ_NAME("_GenericInstanceWrapper")}, {gradual, &PYOBJ_NAME("GenericClass")},
+                         {&PYOBJ_NAME("jedi.inference.value.klass"), &PYOBJ_NAME("ClassValue")},
+                         {&PYOBJ_NAME("jedi.inference.compiled"), &PYOBJ_NAME("ExactValue")}}) ||
+           literal_of(v).has_value();
 }
 
 // What a value's list is kept under, or nothing when it is not kept.
