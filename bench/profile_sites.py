@@ -300,6 +300,55 @@ def base_of(owner, site):
     return {"values": kinds, "lever": lever}
 
 
+def reads_of(owner, site):
+    """Where in the request's own text jedi inferred anything for the whole answer (every item's
+    documentation too), by the scopes its inference counted (`inferred_element_counts`, one entry
+    per module, class or function it inferred in): "class" (the class around the site),
+    "module level", "elsewhere" (other functions and classes); and "dynamic search" when it looked
+    for a parameter's values in the calls of its function. A user class's list and items could be
+    kept across edits elsewhere, exactly, only where jedi read nothing elsewhere and searched no
+    calls; the keys would be the class's text and the module-level statements it inferred."""
+    from jedi.inference import dynamic_params
+
+    code, line, column = site["code"], site["line"], site["column"]
+    searches = []
+    real = dynamic_params._search_function_arguments
+
+    def searching(*args, **kwargs):
+        searches.append(1)
+        return real(*args, **kwargs)
+
+    dynamic_params._search_function_arguments = searching
+    try:
+        script = floor.script(owner, code, None, None)
+        for c in script.complete(line=line, column=column):
+            c.docstring()
+            if c.type == "function":
+                c.get_signatures()
+    finally:
+        dynamic_params._search_function_arguments = real
+    module = script._module_node
+    at = module.get_leaf_for_position((line, max(column - 1, 0)), include_prefixes=True)
+    around = at.search_ancestor("classdef") if at is not None else None
+    found = set()
+    for node in script._inference_state.inferred_element_counts:
+        if node.get_root_node() is not module:
+            continue
+        if node is module:
+            found.add("module level")
+        elif around is not None and around.start_pos <= node.start_pos and node.end_pos <= around.end_pos:
+            found.add("class")
+        else:
+            found.add("elsewhere")
+    if searches:
+        found.add("dynamic search")
+    return sorted(found)
+
+
+def within_class(row):
+    return not {"elsewhere", "dynamic search"} & set(row.get("reads", ["elsewhere"]))
+
+
 # -- the estimates
 
 def estimates(rows):
@@ -332,6 +381,8 @@ def estimates(rows):
         "union served as a merge of kept lists": when({"union"}, served),
         "user's class from kept library-base lists + own names": when({"user class"}, library_bases),
         "user's class list kept across edits elsewhere (upper bound)": when({"user class"}, served),
+        "the same, where jedi read only the class and module-level statements": lambda r: (
+            served(r) if r["base"]["lever"] == "user class" and within_class(r) else None),
         "literal + union + library-base lists": lambda r: (
             served(r) if r["base"]["lever"] in ("literal", "union") else when({"user class"}, library_bases)(r)),
         "literal + union + kept across edits (upper bound)": when({"literal", "union", "user class"}, served),
@@ -439,6 +490,11 @@ def markdown(rows, levers, top):
         out.append("")
     totals = collections.Counter(r["base"]["lever"] for r in rows if r["site"]["class"] != "numpy")
     out += ["Sites per lever (all draws): " + ", ".join(f"{k} {v}" for k, v in totals.most_common()), ""]
+    users = [r for r in rows if r["base"]["lever"] == "user class" and "reads" in r]
+    reads = collections.Counter(" + ".join(r["reads"]) or "nothing" for r in users)
+    out += ["User-class sites by where jedi read in the request's own text (sites, module ms): "
+            + ", ".join(f"{k} {v} ({sum(r['bridge_ms'] for r in users if (' + '.join(r['reads']) or 'nothing') == k):.0f})"
+                        for k, v in reads.most_common()), ""]
     return "\n".join(out) + "\n"
 
 
@@ -462,7 +518,7 @@ def main():
         for i, site in enumerate(sites):
             bridge_ms, floor_ms, items = measured(bridge, site, args.runs)
             rows.append({"site": site, "bridge_ms": bridge_ms, "floor_ms": floor_ms,
-                         "items": items, "base": base_of(bridge, site)})
+                         "items": items, "base": base_of(bridge, site), "reads": reads_of(bridge, site)})
             print(f"  [{i + 1}/{len(sites)}] {bridge_ms:7.1f} ms (floor {floor_ms:7.1f})  {rows[-1]['base']['lever']:10} "
                   f"{site['file']}:{site['line']} {site['typed']}", flush=True)
         # cProfile before the wrappers, on jedi's own code: the module's cache serves only that.
@@ -482,6 +538,7 @@ def main():
 
 def write(out, rows, top):
     levers = estimates([r for r in rows if r["site"]["class"] != "numpy"])
+    os.makedirs(out, exist_ok=True)
     with open(os.path.join(out, "profile_sites.json"), "w", encoding="utf-8") as f:
         json.dump({"rows": rows, "levers": levers}, f, indent=1)
     text = markdown(rows, levers, top)
