@@ -381,8 +381,8 @@ def estimates(rows):
         "union served as a merge of kept lists": when({"union"}, served),
         "user's class from kept library-base lists + own names": when({"user class"}, library_bases),
         "user's class list kept across edits elsewhere (upper bound)": when({"user class"}, served),
-        "the same, where jedi read only the class and module-level statements": lambda r: (
-            served(r) if r["base"]["lever"] == "user class" and within_class(r) else None),
+        "the same, where jedi read only the class and module-level statements": when(
+            {"user class"}, lambda r: served(r) if within_class(r) else None),
         "literal + union + library-base lists": lambda r: (
             served(r) if r["base"]["lever"] in ("literal", "union") else when({"user class"}, library_bases)(r)),
         "literal + union + kept across edits (upper bound)": when({"literal", "union", "user class"}, served),
@@ -490,11 +490,12 @@ def markdown(rows, levers, top):
         out.append("")
     totals = collections.Counter(r["base"]["lever"] for r in rows if r["site"]["class"] != "numpy")
     out += ["Sites per lever (all draws): " + ", ".join(f"{k} {v}" for k, v in totals.most_common()), ""]
-    users = [r for r in rows if r["base"]["lever"] == "user class" and "reads" in r]
-    reads = collections.Counter(" + ".join(r["reads"]) or "nothing" for r in users)
+    groups = collections.defaultdict(list)  # where jedi read -> the module's ms at each such site
+    for r in rows:
+        if r["base"]["lever"] == "user class" and "reads" in r:
+            groups[" + ".join(r["reads"]) or "nothing"].append(r["bridge_ms"])
     out += ["User-class sites by where jedi read in the request's own text (sites, module ms): "
-            + ", ".join(f"{k} {v} ({sum(r['bridge_ms'] for r in users if (' + '.join(r['reads']) or 'nothing') == k):.0f})"
-                        for k, v in reads.most_common()), ""]
+            + ", ".join(f"{k} {len(ms)} ({sum(ms):.0f})" for k, ms in sorted(groups.items(), key=lambda kv: -len(kv[1]))), ""]
     return "\n".join(out) + "\n"
 
 
